@@ -1,0 +1,52 @@
+// Variable substitution: the reference syntax ($name$ and $name(arguments)),
+// the copy of a text with every reference replaced, and the expansion of one
+// reference into the text it stands for.
+#pragma once
+
+#include <cstddef>
+
+#include "expr/scratch.hpp"
+
+namespace vexil {
+
+// SubstOptions bits.
+inline constexpr int kSubstSqlQuotes = 1;     // double "'" in a value inserted after "'"
+inline constexpr int kSubstEmptyNbsp = 2;     // an empty value becomes "&nbsp;"
+inline constexpr int kSubstFormat = 4;        // apply the FORMAT picture of the name
+inline constexpr int kSubstDropUnknown = 8;   // an undefined reference gives nothing
+inline constexpr int kSubstEmptyNothing = 16; // an empty value becomes "" (wins over 2)
+
+inline constexpr int kOptionsTemplate = kSubstFormat;                       // 4
+inline constexpr int kOptionsLoopBody = kSubstFormat | kSubstEmptyNbsp;     // 6
+inline constexpr int kOptionsFileName = kSubstDropUnknown;                  // 8
+inline constexpr int kOptionsSql = kSubstSqlQuotes | kSubstDropUnknown | kSubstEmptyNothing;  // 25
+inline constexpr int kOptionsPlain = 0;
+
+inline constexpr std::size_t kReferenceBufferSize = 257;
+inline constexpr int kMaxExpansionDepth = 16;
+
+// The text one reference stands for. `reference` is the text after the
+// opening "$" up to the closing "$" (or the ")" of a function call),
+// NUL-terminated. The result is either built in `work` (cut to its size) or
+// a text stored elsewhere; callers use it before the next expansion.
+const char* expand_reference(const char* reference, int options, WorkArea work);
+
+// Writes text into dest (dest_size bytes, result cut to fit) with every
+// reference replaced. The source text is working material: terminators are
+// written into it while scanning.
+void substitute_variables(char* text, char* dest, std::size_t dest_size, int options);
+
+// The result of find_next_reference: a reference, an escaped "$", or none.
+struct FoundReference {
+    enum Kind { kNone, kEscape, kReference } kind = kNone;
+    const char* reference = nullptr;  // the reference text (in reference_buffer)
+    char* rest = nullptr;             // where the search goes on
+};
+
+// The scanner of substitute_variables: finds the next reference in text and
+// cuts the text before it with a terminator.
+FoundReference find_next_reference(char* text);
+
+void reset_substitution_state();
+
+}  // namespace vexil
