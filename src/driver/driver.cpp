@@ -9,8 +9,11 @@
 
 #include "cgi/form_data.hpp"
 #include "cgi/tracked_memory.hpp"
+#include "db/results.hpp"
+#include "expr/functions.hpp"
 #include "expr/scratch.hpp"
 #include "template/conditions.hpp"
+#include "variables/mappings.hpp"
 #include "variables/startup.hpp"
 #include "variables/substitute.hpp"
 #include "variables/variable_table.hpp"
@@ -57,6 +60,9 @@ void reset_run_state() {
     reset_substitution_state();
     reset_form_state();
     reset_variable_state();
+    reset_mappings();
+    reset_result_items();
+    reset_random_state();
     g_driver.input_buffer.clear();
     g_driver.output_buffer.clear();
     g_driver.input_name = g_driver.input_buffer.c_str();
@@ -94,27 +100,35 @@ FileHandle open_template_file(const char* name) {
     return file;
 }
 
-bool open_output_file(const char* name, OutputChannel& output) {
-    std::string temp(name);
-    if (std::size_t dot = temp.rfind('.'); dot != std::string::npos) temp.erase(dot);
-    temp += ".tmp";
-    if (temp.size() > TextBuffer<kNameSize>::kCapacity) {
+bool temporary_name(const char* name, TextBuffer<kNameSize>& temp) {
+    std::string text(name);
+    if (std::size_t dot = text.rfind('.'); dot != std::string::npos) text.erase(dot);
+    text += ".tmp";
+    temp.assign(text);
+    return text.size() <= TextBuffer<kNameSize>::kCapacity;
+}
+
+bool open_output_file(const char* name, OpenedOutput& opened) {
+    if (!temporary_name(name, opened.temp_name)) {
         error_text().format("Error opening the output file: %s %s\n", std::strerror(ENAMETOOLONG),
-                            temp.c_str());
+                            opened.temp_name.c_str());
         return false;
     }
-    FileHandle file(std::fopen(temp.c_str(), "w"));
-    if (!file) {
+    opened.file.reset(std::fopen(opened.temp_name.c_str(), "w"));
+    if (!opened.file) {
         error_text().format("Error opening the output file: %s %s\n", std::strerror(errno),
-                            temp.c_str());
+                            opened.temp_name.c_str());
         return false;
     }
-    g_driver.output_file = std::move(file);
-    g_driver.temp_output_name.assign(temp);
-    g_driver.final_name.assign(name);
+    return true;
+}
+
+void install_output(OpenedOutput& opened, const char* final_name, OutputChannel& output) {
+    g_driver.output_file = std::move(opened.file);
+    g_driver.temp_output_name.assign(opened.temp_name.view());
+    g_driver.final_name.assign(final_name);
     g_driver.has_final_name = true;
     output.stream = g_driver.output_file.get();
-    return true;
 }
 
 void finish_output(OutputChannel& output) {
@@ -152,6 +166,7 @@ int run_program(int argc, char** argv) {
         abort_run(error.view(), nullptr);
         return 1;
     }
+    set_date_time_variables();
 
     if (g_driver.output_name[0] != '\0') {
         TextBuffer<kNameSize> expanded;
@@ -160,10 +175,12 @@ int run_program(int argc, char** argv) {
             error.format("Error opening the output file: %s %s\n", std::strerror(ENAMETOOLONG),
                          expanded.c_str());
         }
-        if (!fits || !open_output_file(expanded.c_str(), output)) {
+        OpenedOutput opened;
+        if (!fits || !open_output_file(expanded.c_str(), opened)) {
             abort_run(error.view(), nullptr);
             return 1;
         }
+        install_output(opened, expanded.c_str(), output);
     }
 
     RunStatus status;

@@ -36,11 +36,23 @@ bool parse_command_line(int argc, char** argv);
 // file: ..." into error_text and returns an empty handle.
 FileHandle open_template_file(const char* name);
 
-// Opens the temporary file for the output `name` (the name up to its last
-// "." with ".tmp" appended) and makes it the current output, with `name` as
-// its final name. On failure formats "Error opening the output file: ..."
-// into error_text and returns false; the current output is unchanged.
-bool open_output_file(const char* name, OutputChannel& output);
+// An output file opened but not yet made the current output.
+struct OpenedOutput {
+    FileHandle file;
+    TextBuffer<kNameSize> temp_name;
+};
+
+// The temporary name of an output: the name up to its last "." (directories
+// included) with ".tmp" appended. False when it does not fit a name field.
+bool temporary_name(const char* name, TextBuffer<kNameSize>& temp);
+
+// Opens the temporary file for the output `name`. On failure formats "Error
+// opening the output file: ..." into error_text and returns false.
+bool open_output_file(const char* name, OpenedOutput& opened);
+
+// Makes an opened file the current output, with `final_name` as the name it
+// gets when it is finished.
+void install_output(OpenedOutput& opened, const char* final_name, OutputChannel& output);
 
 // When the current output is a file: closes it, deletes any file with its
 // final name and renames the temporary file to it. The current output

@@ -36,4 +36,10 @@ void scratch_set_top(char* p) {
 
 TextBuffer<512>& error_text() { return g_error_text; }
 
+ScratchGuard::ScratchGuard(const char* end) : saved_(scratch_top()) {
+    if (end > saved_ && end < scratch_end()) g_scratch.top = saved_ + (end - saved_);
+}
+
+ScratchGuard::~ScratchGuard() { g_scratch.top = saved_; }
+
 }  // namespace vexil

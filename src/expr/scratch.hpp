@@ -39,6 +39,21 @@ WorkArea scratch_work_area();
 char* scratch_reserve(std::size_t n);
 void scratch_set_top(char* p);
 
+// Raises scratch_top to `end` for its lifetime when `end` lies inside the
+// area above the top, so that text built there (a destination or a token
+// being composed) is not overwritten by nested evaluations; restores the
+// top afterwards.
+class ScratchGuard {
+public:
+    explicit ScratchGuard(const char* end);
+    ~ScratchGuard();
+    ScratchGuard(const ScratchGuard&) = delete;
+    ScratchGuard& operator=(const ScratchGuard&) = delete;
+
+private:
+    char* saved_;
+};
+
 // The pending error message (at most 511 characters).
 TextBuffer<512>& error_text();
 

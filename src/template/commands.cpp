@@ -4,32 +4,55 @@
 
 #include <cstring>
 
+#include "cgi/text.hpp"
+#include "db/results.hpp"
+#include "expr/scratch.hpp"
+#include "template/aux_commands.hpp"
 #include "template/conditions.hpp"
+#include "variables/mappings.hpp"
+#include "variables/substitute.hpp"
+#include "variables/variable_table.hpp"
 
 namespace vexil {
 
 namespace {
 // Reads the argument text into the shared command buffer.
-char* read_into_command_buffer(ScanContext& scan) {
+char* read_into_command_buffer(ScanContext& scan, bool* found = nullptr) {
     TextBuffer<8192>& buffer = command_buffers().command;
-    read_command_text(scan.source, scan.keyword, buffer);
+    bool closed = read_command_text(scan.source, scan.keyword, buffer);
+    if (found != nullptr) *found = closed;
     return buffer.data();
 }
+
+// The text after the first `skip` characters and the blanks that follow.
+char* after_word(char* text, std::size_t skip) {
+    char* p = text + skip;
+    while (*p == ' ' || *p == '\t') ++p;
+    return p;
+}
+
+bool if_new_test(char* text) { return test_if_new(text); }
+bool if_condition_test(char* text) { return eval_if_condition(text); }
 }  // namespace
 
 RunStatus handle_if(ScanContext& scan) {
-    read_into_command_buffer(scan);
+    bool is_if_new = std::strncmp(scan.keyword, "IFNEW", 5) == 0;
+    char* argument = read_into_command_buffer(scan);
+    open_if_level(false, is_if_new ? if_new_test : if_condition_test, argument);
     return kRunGoesOn;
 }
 
 RunStatus handle_else(ScanContext& scan) {
-    IfStack& levels = if_stack();
-    if (levels.depth > 0) {
-        int d = levels.depth;
-        levels.enabled[d] = (!levels.enabled[d] && levels.enabled[d - 1]) ? 1 : 0;
-    }
-    TextBuffer<8192>& buffer = command_buffers().command;
-    if (!read_command_text(scan.source, scan.keyword, buffer)) {
+    switch_if_level();
+    bool found;
+    char* argument = read_into_command_buffer(scan, &found);
+    if (starts_with_nocase(argument, "IF", 2)) {
+        if (std::strncmp(argument, "IFNEW", 5) == 0) {
+            open_if_level(true, if_new_test, after_word(argument, 5));
+        } else {
+            open_if_level(true, if_condition_test, argument + 2);
+        }
+    } else if (!found) {
         report_error("Missing --> for ELSE statement");
     }
     return kRunGoesOn;
@@ -48,12 +71,15 @@ RunStatus handle_endif(ScanContext& scan) {
 }
 
 RunStatus handle_set(ScanContext& scan) {
-    read_into_command_buffer(scan);
+    apply_set_list(read_into_command_buffer(scan));
     return kRunGoesOn;
 }
 
 RunStatus handle_database(ScanContext& scan) {
-    read_command_text(scan.source, scan.keyword, command_buffers().connection);
+    TextBuffer<256>& connection = command_buffers().connection;
+    read_command_text(scan.source, scan.keyword, connection);
+    result_items().connection_text = connection.c_str();
+    result_items().connection_expanded = false;
     return kRunGoesOn;
 }
 
@@ -83,22 +109,25 @@ RunStatus handle_updateform(ScanContext& scan) {
 }
 
 RunStatus handle_default(ScanContext& scan) {
-    read_into_command_buffer(scan);
+    apply_default_list(read_into_command_buffer(scan));
     return kRunGoesOn;
 }
 
 RunStatus handle_translate(ScanContext& scan) {
-    read_into_command_buffer(scan);
+    define_translation(read_into_command_buffer(scan));
     return kRunGoesOn;
 }
 
 RunStatus handle_format(ScanContext& scan) {
-    read_into_command_buffer(scan);
+    define_format_list(read_into_command_buffer(scan));
     return kRunGoesOn;
 }
 
 RunStatus handle_exec(ScanContext& scan) {
-    read_into_command_buffer(scan);
+    char* text = read_into_command_buffer(scan);
+    WorkArea work = scratch_work_area();
+    substitute_variables(text, work.start, work.size, kOptionsPlain);
+    run_exec_command(work.start, scan.output);
     return kRunGoesOn;
 }
 
@@ -119,12 +148,12 @@ RunStatus handle_optionlist(ScanContext& scan) {
 }
 
 RunStatus handle_output(ScanContext& scan) {
-    read_into_command_buffer(scan);
+    switch_output(read_into_command_buffer(scan), scan.output);
     return kRunGoesOn;
 }
 
 RunStatus handle_exit(ScanContext&) {
-    if_stack().depth = 0;
+    close_all_if_levels();
     return kRunExit;
 }
 

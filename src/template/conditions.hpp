@@ -3,15 +3,24 @@
 #pragma once
 
 #include <array>
+#include <string_view>
 
 namespace vexil {
 
 inline constexpr int kIfLevels = 64;
+inline constexpr int kIfNewEntries = 16;
+inline constexpr std::size_t kIfNewValueSize = 256;
 
 struct IfStack {
-    int depth = 0;                        // index of the current level; 0 is the outermost
+    int depth = 0;                         // index of the current level; 0 is the outermost
     std::array<int, kIfLevels> enabled{};  // per level: text is written and commands run
     std::array<int, kIfLevels> else_if{};  // per level: opened by ELSE IF / ELSE IFNEW
+};
+
+// What IFNEW remembers of one variable.
+struct IfNewEntry {
+    char* name = nullptr;   // as written in the command (tracked)
+    char* value = nullptr;  // last value seen (tracked, 256 bytes)
 };
 
 IfStack& if_stack();
@@ -23,10 +32,25 @@ inline bool level_enabled() {
     return s.enabled[s.depth] != 0;
 }
 
+// Opens a level: enabled when `truth` holds and the level below is enabled.
+// A level past the 64th is not opened; "Too many nested IF statements" is
+// reported and the excess is counted so that its ENDIFs stay matched.
+void open_if_level(bool else_if, bool (*test)(char*), char* argument);
+
 // Closes every level above `depth`, reporting "Missing ENDIF" for each.
 void close_levels_above(int depth);
 
 // ENDIF: closes the current level and the else-if levels stacked on it.
 void close_if_level();
+// ELSE: switches the current level.
+void switch_if_level();
+// EXIT: every level is closed.
+void close_all_if_levels();
+
+// Evaluates an IF condition (reporting any error); false when it fails.
+bool eval_if_condition(char* text);
+// IFNEW: whether the variable's value differs from the one seen at the last
+// test of the same name.
+bool test_if_new(char* name);
 
 }  // namespace vexil

@@ -80,7 +80,7 @@ char* find_closing_paren(char* open) {
 
 // Expands the reference text that starts at `reference` (NUL-terminated by
 // the caller) with the scratch area as work area, and writes the result.
-void write_reference(const char* reference, int options, OutputChannel& output) {
+void write_reference(char* reference, int options, OutputChannel& output) {
     const char* value = expand_reference(reference, options, scratch_work_area());
     write_text(value, output);
 }

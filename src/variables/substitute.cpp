@@ -2,10 +2,13 @@
 #include "variables/substitute.hpp"
 
 #include <cstring>
+#include <string>
 
 #include "cgi/text.hpp"
 #include "driver/output.hpp"
 #include "expr/skip_operand.hpp"
+#include "variables/mappings.hpp"
+#include "variables/string_functions.hpp"
 #include "variables/variable_table.hpp"
 
 namespace vexil {
@@ -25,6 +28,43 @@ const char* undefined_reference(const char* reference, int options, WorkArea wor
     n += copy_bounded(work.start + n, work.size - n, reference);
     copy_bounded(work.start + n, work.size - n, "$");
     return work.start;
+}
+// A function reference: the name before "(" (trailing blanks cut) and the
+// argument text after it. The arguments are copied, since evaluating them
+// may expand further references that reuse the reference buffer.
+const char* expand_function(char* reference, char* paren, int options, WorkArea work) {
+    if (paren[1] == '\0') return undefined_reference(reference, options, work);
+    std::string_view name(reference, std::size_t(paren - reference));
+    while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
+    std::string arguments(paren + 1);
+    std::string function_name(name);
+    call_string_function(function_name.c_str(), work, arguments.data());
+    return work.size > 0 ? work.start : "";
+}
+
+const char* expand_variable(char* reference, int options, WorkArea work) {
+    const char* value = lookup_value(reference);
+    if (value[0] == '\0') return undefined_reference(reference, options, work);
+    value = translate_value(reference, value);
+    if (std::strcmp(value, kEmptyMark) == 0) {
+        // The replacement of an empty value is final: no picture is laid
+        // over "&nbsp;".
+        if (options & kSubstEmptyNothing) return "";
+        if (options & kSubstEmptyNbsp) return "&nbsp;";
+    }
+    if (std::strchr(value, '$') != nullptr) {
+        const char* self = std::strstr(value, reference);
+        std::size_t n = std::strlen(reference);
+        if (self != nullptr && self > value && self[-1] == '$' && self[n] == '$') return value;
+        // The value is a small template: expand a copy of it in place of
+        // the reference, with the options of the place of use.
+        std::string copy(value);
+        if (work.size == 0) return value;
+        substitute_variables(copy.data(), work.start, work.size, options);
+        return work.start;
+    }
+    if (options & kSubstFormat) return apply_format(reference, value);
+    return value;
 }
 }  // namespace
 
@@ -68,7 +108,7 @@ FoundReference find_next_reference(char* text) {
                 found.kind = FoundReference::kReference;
                 found.rest = p;
                 g_reference_buffer.assign("String function missing right paren ')'");
-                found.reference = g_reference_buffer.c_str();
+                found.reference = g_reference_buffer.data();
                 return found;
             }
             end = p;
@@ -77,10 +117,54 @@ FoundReference find_next_reference(char* text) {
         found.kind = FoundReference::kReference;
         found.rest = end + 1;
         g_reference_buffer.assign(dollar + 1);
-        found.reference = g_reference_buffer.c_str();
+        found.reference = g_reference_buffer.data();
         return found;
     }
 }
+
+namespace {
+// Appends value to dest (of dest_size bytes, holding `length` characters)
+// with every "'" written twice, cut to fit. The value may already lie at
+// the end of the destination (built there as the work area): then it is
+// widened in place from its end backwards.
+std::size_t append_doubling_quotes(char* dest, std::size_t dest_size, std::size_t length,
+                                   std::string_view value) {
+    std::size_t room = dest_size - 1 - length;
+    // How many characters of the value fit once doubled, and whether the
+    // last of them is a quote of which only one half fits.
+    std::size_t used = 0, out = 0;
+    bool half = false;
+    while (used < value.size()) {
+        std::size_t need = value[used] == '\'' ? 2 : 1;
+        if (out + need > room) {
+            half = need == 2 && out + 1 == room;
+            break;
+        }
+        out += need;
+        ++used;
+    }
+    char* base = dest + length;
+    std::size_t total = out + (half ? 1 : 0);
+    if (value.data() == base) {
+        std::size_t w = total;
+        if (half) base[--w] = '\'';
+        for (std::size_t r = used; r > 0; --r) {
+            char c = base[r - 1];
+            base[--w] = c;
+            if (c == '\'') base[--w] = '\'';
+        }
+    } else {
+        std::size_t w = 0;
+        for (std::size_t r = 0; r < used; ++r) {
+            base[w++] = value[r];
+            if (value[r] == '\'') base[w++] = '\'';
+        }
+        if (half) base[w++] = '\'';
+    }
+    base[total] = '\0';
+    return length + total;
+}
+}  // namespace
 
 void substitute_variables(char* text, char* dest, std::size_t dest_size, int options) {
     if (dest_size == 0) return;
@@ -100,33 +184,14 @@ void substitute_variables(char* text, char* dest, std::size_t dest_size, int opt
             append("$");
         } else {
             WorkArea work{dest + length, dest_size - length};
-            const char* value = expand_reference(found.reference, options, work);
-            std::string_view inserted(value);
+            std::string_view value(expand_reference(found.reference, options, work));
             if ((options & kSubstSqlQuotes) && length > 0 && dest[length - 1] == '\'' &&
-                inserted.find('\'') != std::string_view::npos) {
-                // Double every quote of the value. The copy is built in the
-                // scratch area beyond the value, which may itself lie at the
-                // scratch top.
-                char* base = scratch_top();
-                std::size_t skip = inserted.size() + 1;
-                if (skip < scratch_room()) {
-                    char* copy = base + skip;
-                    std::size_t room = scratch_room() - skip;
-                    std::size_t n = 0;
-                    for (char c : inserted) {
-                        std::size_t need = (c == '\'') ? 2 : 1;
-                        if (n + need >= room) break;
-                        copy[n++] = c;
-                        if (c == '\'') copy[n++] = '\'';
-                    }
-                    copy[n] = '\0';
-                    inserted = std::string_view(copy, n);
-                }
-            }
-            if (inserted.data() == dest + length) {
-                length += inserted.size();  // already built in place
+                value.find('\'') != std::string_view::npos) {
+                length = append_doubling_quotes(dest, dest_size, length, value);
+            } else if (value.data() == dest + length) {
+                length += value.size();  // already built in place
             } else {
-                append(inserted);
+                append(value);
             }
         }
         rest = found.rest;
@@ -134,34 +199,18 @@ void substitute_variables(char* text, char* dest, std::size_t dest_size, int opt
     append(rest);
 }
 
-const char* expand_reference(const char* reference, int options, WorkArea work) {
+const char* expand_reference(char* reference, int options, WorkArea work) {
     if (++g_expansion_depth > kMaxExpansionDepth) {
         --g_expansion_depth;
         report_error("Too many nested variables");
-        if (work.size > 0) work.start[0] = '\0';
-        return work.size > 0 ? work.start : "";
+        return "";
     }
+    if (work.size > 0) work.start[0] = '\0';
     const char* result;
-    const char* paren = std::strchr(reference, '(');
-    if (paren != nullptr) {
-        // String functions arrive with the expression evaluator; until a
-        // function is known the call stays as written.
-        result = undefined_reference(reference, options, work);
+    if (char* paren = std::strchr(reference, '('); paren != nullptr) {
+        result = expand_function(reference, paren, options, work);
     } else {
-        const char* value = lookup_value(reference);
-        if (value[0] == '\0') {
-            result = undefined_reference(reference, options, work);
-        } else if (std::strcmp(value, kEmptyMark) == 0) {
-            if (options & kSubstEmptyNothing) {
-                result = "";
-            } else if (options & kSubstEmptyNbsp) {
-                result = "&nbsp;";
-            } else {
-                result = value;
-            }
-        } else {
-            result = value;
-        }
+        result = expand_variable(reference, options, work);
     }
     --g_expansion_depth;
     return result;

@@ -27,9 +27,9 @@ inline constexpr int kMaxExpansionDepth = 16;
 
 // The text one reference stands for. `reference` is the text after the
 // opening "$" up to the closing "$" (or the ")" of a function call),
-// NUL-terminated. The result is either built in `work` (cut to its size) or
+// NUL-terminated and writable. The result is either built in `work` (cut to its size) or
 // a text stored elsewhere; callers use it before the next expansion.
-const char* expand_reference(const char* reference, int options, WorkArea work);
+const char* expand_reference(char* reference, int options, WorkArea work);
 
 // Writes text into dest (dest_size bytes, result cut to fit) with every
 // reference replaced. The source text is working material: terminators are
@@ -39,7 +39,7 @@ void substitute_variables(char* text, char* dest, std::size_t dest_size, int opt
 // The result of find_next_reference: a reference, an escaped "$", or none.
 struct FoundReference {
     enum Kind { kNone, kEscape, kReference } kind = kNone;
-    const char* reference = nullptr;  // the reference text (in reference_buffer)
+    char* reference = nullptr;        // the reference text (in reference_buffer)
     char* rest = nullptr;             // where the search goes on
 };
 

@@ -1,26 +1,67 @@
 // The variable table: the named text values of a run that are neither form
-// fields nor result columns, and the order in which a name is resolved.
+// fields nor result columns (built-ins, start-up variables, and everything
+// DEFAULT, SET, the command line and cookies create), and the order in which
+// a name is resolved: result columns, then form fields (CGI runs only), then
+// this table.
 #pragma once
 
+#include <array>
 #include <string_view>
 
 namespace vexil {
 
 // What a lookup gives for a name that exists with an empty value.
 inline constexpr const char* kEmptyMark = " ";
+inline constexpr int kMaxVariables = 128;
+inline constexpr int kBuiltinVariables = 16;
 
-// The value a reference to `name` shows: "" when nothing of that name
-// exists, kEmptyMark when it exists but is empty, else the value.
+struct VariableEntry {
+    char* name = nullptr;   // as written; compared ignoring letter case
+    char* value = nullptr;  // current value, or nullptr
+    int capacity = 0;       // bytes of a value block the entry owns; 0: not owned
+};
+
+struct VariableTable {
+    std::array<VariableEntry, kMaxVariables> entries{};
+    int count = 0;
+    bool full_reported = false;  // "Too many variables" was reported in this run
+};
+
+VariableTable& variable_table();
+
+// Empties the table and binds the 16 built-ins to their producers' buffers.
+void reset_variable_state();
+
+// The value of the entry `name` (newest first): "" when there is none,
+// kEmptyMark when its value is absent or empty.
+const char* get_variable(std::string_view name);
+
+// Gives the entry `name` a copy of value, creating it when needed. A new
+// name on a full table is ignored and reported once per run.
+void set_variable(std::string_view name, std::string_view value);
+
+// Appends an entry that shares its texts (capacity 0); used by the start-up.
+void append_shared_variable(const char* name, const char* value);
+
+// The value a reference to `name` shows; same three-way result as
+// get_variable.
 const char* lookup_value(std::string_view name);
 
-}  // namespace vexil
+// Takes the next name=value item of a writable list; the text is cut in
+// place and name and value point into it. Returns false when the list is
+// exhausted.
+bool next_assignment(char*& cursor, char*& name, char*& value, bool unquote_values);
 
-namespace vexil {
+// Cuts blanks and tabs from both ends (in place) and returns the first
+// other character; with unquote, deletes every quote character of the kind
+// the trimmed text begins with ("'" or, otherwise, '"').
+char* trim_unquote(char* text, bool unquote);
 
-// The DEFAULT command: sets each name=value item of a writable list text.
+// The DEFAULT command (and name=value command-line arguments, and the
+// form's "default" fields).
 void apply_default_list(char* text);
 
-// Empties the table down to its built-in entries.
-void reset_variable_state();
+// The SET command: each item's value is an expression.
+void apply_set_list(char* text);
 
 }  // namespace vexil

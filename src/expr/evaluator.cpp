@@ -1,0 +1,614 @@
+// Expression evaluator: the grammar levels from OR down to the operand
+// tokenizer, value formatting and truth.
+//
+// Levels, lowest precedence first: eval_or, eval_and, eval_comparison
+// (with an optional "NOT " prefix), eval_sum, eval_product, eval_unary,
+// eval_primary. Every level parses its left operand with the next level,
+// skips blanks and tabs, then looks for its operator; the right operand is
+// the whole rest of its own level, so all binary operators group to the right.
+//
+// WARNING: temporary texts live in the ScratchArea. eval_or releases what was
+// made inside it when it ends; a token's buffer stays reserved until then.
+#include "expr/evaluator.hpp"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "cgi/text.hpp"
+#include "driver/output.hpp"
+#include "expr/functions.hpp"
+#include "expr/scratch.hpp"
+#include "expr/skip_operand.hpp"
+#include "variables/substitute.hpp"
+
+namespace vexil {
+
+namespace {
+
+int g_depth = 0;  // evaluation levels in progress
+
+// Counts one level of recursion; refuses past the limit so that deeply
+// nested input ends with a message instead of exhausting the stack.
+class LevelGuard {
+public:
+    LevelGuard() : ok_(enter_expression_level()) {}
+    ~LevelGuard() {
+        if (ok_) leave_expression_level();
+    }
+    bool ok() const { return ok_; }
+
+private:
+    bool ok_;
+};
+
+int fail_too_deep() {
+    error_text().assign("Expression nested too deeply");
+    return 0;
+}
+
+void skip_blanks(char*& c) {
+    while (*c == ' ' || *c == '\t') ++c;
+}
+
+std::string_view text_of(const ExprValue& v) {
+    return v.text ? std::string_view(v.text, v.length) : std::string_view();
+}
+
+bool is_number_token(const char* token, std::size_t length) {
+    if (length < 1 || length > 9) return false;
+    std::size_t i = token[0] == '-' ? 1 : 0;
+    std::size_t first = i;
+    for (; i < length; ++i) {
+        char c = token[i];
+        if (is_ascii_digit(c)) continue;
+        if (c == '.' && (i > first || (i + 1 < length && is_ascii_digit(token[i + 1])))) continue;
+        return false;
+    }
+    return true;
+}
+
+// 32-bit two's-complement arithmetic without undefined behaviour.
+std::int32_t wrap(std::uint32_t u) { return static_cast<std::int32_t>(u); }
+
+int eval_and(char*& c, ExprValue& v);
+int eval_comparison(char*& c, ExprValue& v);
+int eval_product(char*& c, ExprValue& v);
+int eval_unary(char*& c, ExprValue& v);
+int eval_primary(char*& c, ExprValue& v);
+
+// Compares two values as the comparison operators do; returns <0, 0, >0,
+// or for equality tests whether the lengths differ (as "unequal").
+int compare_values(ExprValue& left, ExprValue& right, bool equality) {
+    if (left.kind == ValueKind::Text || right.kind == ValueKind::Text) {
+        char* saved = scratch_top();
+        char* l = value_text_keep(left);
+        std::size_t llen = left.length;
+        value_to_text(right);
+        std::string_view r = text_of(right);
+        int result;
+        if (equality && llen != r.size()) {
+            result = 1;
+        } else {
+            std::size_t n = llen < r.size() ? llen : r.size();
+            int diff = n ? std::memcmp(l, r.data(), n) : 0;
+            if (diff != 0) {
+                result = diff;
+            } else {
+                result = llen < r.size() ? -1 : (llen > r.size() ? 1 : 0);
+            }
+        }
+        scratch_set_top(saved);
+        return result;
+    }
+    if (left.kind == ValueKind::Real || right.kind == ValueKind::Real) {
+        return left.real < right.real ? -1 : (left.real > right.real ? 1 : 0);
+    }
+    return left.integer < right.integer ? -1 : (left.integer > right.integer ? 1 : 0);
+}
+
+int eval_and(char*& c, ExprValue& v) {
+    LevelGuard guard;
+    if (!guard.ok()) return fail_too_deep();
+    if (!eval_comparison(c, v)) return 0;
+    skip_blanks(c);
+    if (!starts_with_nocase(c, "AND ", 4)) return 1;
+    c += 4;
+    if (!value_is_true(v)) {
+        skip_operand(c);
+        v = ExprValue{};
+        return 1;
+    }
+    if (!eval_and(c, v)) return 0;
+    set_logical(v, value_is_true(v));
+    return 1;
+}
+
+enum class CompareOp { None, Eq, Ne, Lt, Le, Gt, Ge };
+
+CompareOp read_compare_op(char*& c) {
+    switch (*c) {
+        case '=':
+            c += 1;
+            return CompareOp::Eq;
+        case '<':
+            if (c[1] == '=') { c += 2; return CompareOp::Le; }
+            if (c[1] == '>') { c += 2; return CompareOp::Ne; }
+            c += 1;
+            return CompareOp::Lt;
+        case '>':
+            if (c[1] == '=') { c += 2; return CompareOp::Ge; }
+            c += 1;
+            return CompareOp::Gt;
+        case '!':
+            if (c[1] == '=') { c += 2; return CompareOp::Ne; }
+            return CompareOp::None;
+        default:
+            return CompareOp::None;
+    }
+}
+
+int eval_comparison(char*& c, ExprValue& v) {
+    LevelGuard guard;
+    if (!guard.ok()) return fail_too_deep();
+    skip_blanks(c);
+    bool negate = false;
+    if (starts_with_nocase(c, "NOT ", 4)) {
+        negate = true;
+        c += 4;
+    }
+    if (!eval_sum(c, v)) return 0;
+    skip_blanks(c);
+    CompareOp op = read_compare_op(c);
+    if (op != CompareOp::None) {
+        ExprValue right;
+        if (!eval_comparison(c, right)) return 0;
+        bool equality = op == CompareOp::Eq || op == CompareOp::Ne;
+        int cmp = compare_values(v, right, equality);
+        bool holds = false;
+        switch (op) {
+            case CompareOp::Eq: holds = cmp == 0; break;
+            case CompareOp::Ne: holds = cmp != 0; break;
+            case CompareOp::Lt: holds = cmp < 0; break;
+            case CompareOp::Le: holds = cmp <= 0; break;
+            case CompareOp::Gt: holds = cmp > 0; break;
+            case CompareOp::Ge: holds = cmp >= 0; break;
+            case CompareOp::None: break;
+        }
+        set_logical(v, holds);
+    }
+    if (negate) set_logical(v, !value_is_true(v));
+    return 1;
+}
+
+// Applies + - * / to two evaluated operands; the result goes into left.
+int arithmetic(ExprValue& left, char op, ExprValue& right) {
+    if (left.kind == ValueKind::Text || right.kind == ValueKind::Text) {
+        int r = report_nonnumeric(left, op, right);
+        left.text = nullptr;
+        left.length = 0;
+        return r;
+    }
+    if (op == '/') {
+        if (right.real == 0.0) {
+            int r = report_nonnumeric(left, op, right);
+            left.text = nullptr;
+            left.length = 0;
+            return r;
+        }
+        set_real(left, left.real / right.real);
+        return 1;
+    }
+    if (left.kind == ValueKind::Real || right.kind == ValueKind::Real) {
+        double r = op == '+' ? left.real + right.real
+                 : op == '-' ? left.real - right.real
+                             : left.real * right.real;
+        set_real(left, r);
+        return 1;
+    }
+    std::uint32_t a = static_cast<std::uint32_t>(left.integer);
+    std::uint32_t b = static_cast<std::uint32_t>(right.integer);
+    std::uint32_t r = op == '+' ? a + b : op == '-' ? a - b : a * b;
+    set_integer(left, wrap(r), left.kind);
+    return 1;
+}
+
+int eval_product(char*& c, ExprValue& v) {
+    LevelGuard guard;
+    if (!guard.ok()) return fail_too_deep();
+    if (!eval_unary(c, v)) return 0;
+    skip_blanks(c);
+    if (*c != '*' && *c != '/') return 1;
+    char op = *c++;
+    ExprValue right;
+    if (!eval_product(c, right)) return 0;
+    return arithmetic(v, op, right);
+}
+
+// A text produced by an inner OR-expression lies above the scratch top,
+// where the next token would overwrite it: keep it reserved.
+void keep_if_released(ExprValue& v) {
+    if (v.text == nullptr) return;
+    const char* top = scratch_top();
+    if (v.text >= top && v.text < scratch_end()) value_text_keep(v);
+}
+
+int eval_unary(char*& c, ExprValue& v) {
+    LevelGuard guard;
+    if (!guard.ok()) return fail_too_deep();
+    skip_blanks(c);
+    bool negate = false;
+    if (*c == '-') {
+        negate = true;
+        ++c;
+    }
+    if (*c == '(') {
+        ++c;
+        if (!eval_or(c, v)) return 0;
+        if (*c != ')') {
+            error_text().assign("Missing right parenthesis ')'");
+            return 0;
+        }
+        ++c;
+        keep_if_released(v);
+    } else if (!eval_primary(c, v)) {
+        return 0;
+    }
+    if (!negate) return 1;
+    if (v.kind == ValueKind::Text) {
+        error_text().format("Non-numeric negation: -%.*s", int(v.length), v.text ? v.text : "");
+        return 0;
+    }
+    v.integer = wrap(0u - static_cast<std::uint32_t>(v.integer));
+    v.real = -v.real;
+    v.text = nullptr;
+    v.length = 0;
+    return 1;
+}
+
+// The token buffer of one operand, built at the scratch top.
+class TokenBuffer {
+public:
+    TokenBuffer() : start_(scratch_top()) { start_[0] = '\0'; }
+    char* start() const { return start_; }
+    std::size_t size() const { return length_; }
+    bool used() const { return used_; }
+    char* end() const { return start_ + length_; }
+    std::size_t room() const {
+        std::size_t total = std::size_t(scratch_end() - start_);
+        return total > length_ ? total - length_ : 0;
+    }
+    void append(std::string_view piece) {
+        used_ = true;
+        if (room() == 0) return;
+        length_ += copy_bounded(end(), room(), piece);
+    }
+    // The expansion of one reference, built in place at the buffer's end.
+    void append_reference(char* reference) {
+        used_ = true;
+        if (room() <= 1) return;
+        // Nested evaluations (string-function arguments) must not overwrite
+        // what is built so far: they start at the work area.
+        ScratchGuard guard(end());
+        const char* value = expand_reference(reference, kSubstDropUnknown, WorkArea{end(), room()});
+        if (value == end()) {
+            length_ += std::strlen(value);
+        } else {
+            length_ += copy_bounded(end(), room(), value);
+        }
+    }
+
+private:
+    char* start_;
+    std::size_t length_ = 0;
+    bool used_ = false;
+};
+
+// Finds the closing quote of a quoted text (the same quote character, not
+// preceded by a backslash), or nullptr.
+char* find_closing_quote(char* open) {
+    for (char* p = open + 1; *p != '\0'; ++p) {
+        if (*p == *open && p[-1] != '\\') return p;
+    }
+    return nullptr;
+}
+
+const char kDelimiters[] = " \"+-*/=<>!()$,'";
+
+int eval_primary(char*& c, ExprValue& v) {
+    skip_blanks(c);
+    TokenBuffer token;
+    bool had_quote = false;
+    char* pending = c;           // the plain stretch not yet appended
+    char* reference = nullptr;   // the "$" of an open reference
+    char* p = c;
+    char* end_char;              // where the token ended
+
+    for (;;) {
+        p = p + std::strcspn(p, kDelimiters);
+        char d = *p;
+        if (d == ' ') {
+            if (reference == nullptr &&
+                (starts_with_nocase(p + 1, "AND ", 4) || starts_with_nocase(p + 1, "OR ", 3))) {
+                end_char = p;
+                break;
+            }
+            ++p;
+            continue;
+        }
+        if ((d == '"' || d == '\'') && reference == nullptr) {
+            token.append(std::string_view(pending, std::size_t(p - pending)));
+            had_quote = true;
+            char* close = find_closing_quote(p);
+            if (close == nullptr) {
+                // Unterminated: the rest, quote included, is taken literally.
+                token.append(p);
+                p += std::strlen(p);
+                pending = p;
+                end_char = p;
+                break;
+            }
+            for (char* q = p + 1; q < close; ++q) {
+                if (*q == '\\' && q[1] == *p) continue;  // an escaped quote: drop the backslash
+                token.append(std::string_view(q, 1));
+            }
+            p = pending = close + 1;
+            continue;
+        }
+        if (d == '"' || d == '\'') {  // inside an open reference name
+            ++p;
+            continue;
+        }
+        if (d == '$') {
+            if (p > pending && p[-1] == '\\') {
+                token.append(std::string_view(pending, std::size_t(p - 1 - pending)));
+                pending = p;  // the dollar starts the next plain stretch
+                ++p;
+                continue;
+            }
+            if (reference == nullptr) {
+                token.append(std::string_view(pending, std::size_t(p - pending)));
+                reference = p;
+                ++p;
+                continue;
+            }
+            *p = '\0';
+            token.append_reference(reference + 1);
+            *p = '$';
+            reference = nullptr;
+            p = pending = p + 1;
+            continue;
+        }
+        if (d == '(' && reference != nullptr) {
+            char* close = p;
+            for (;;) {
+                ++close;
+                skip_operand(close);
+                if (*close == ')' || *close == '\0') break;
+            }
+            if (*close == '\0') {
+                token.append("[String function missing right paren ')']");
+                reference = nullptr;
+                p = pending = close;
+                end_char = p;
+                break;
+            }
+            *close = '\0';
+            token.append_reference(reference + 1);
+            *close = ')';
+            reference = nullptr;
+            p = pending = close + 1;
+            continue;
+        }
+        end_char = p;
+        break;
+    }
+
+    // A reference opened and never closed stays as written.
+    if (reference != nullptr) pending = reference;
+    char* stretch_end = end_char;
+    while (stretch_end > pending && (stretch_end[-1] == ' ' || stretch_end[-1] == '\t')) --stretch_end;
+    std::string_view stretch(pending, std::size_t(stretch_end - pending));
+    c = end_char;
+
+    const char* text;
+    std::size_t length;
+    if (token.used()) {
+        token.append(stretch);
+        text = token.start();
+        length = token.size();
+        scratch_reserve(length + 1);
+    } else {
+        text = stretch.data();
+        length = stretch.size();
+    }
+
+    if (*c == '(' ) {
+        ++c;
+        return call_function(c, v, text, length);
+    }
+
+    v = ExprValue{};
+    v.text = text;
+    v.length = static_cast<std::uint32_t>(length);
+    if (!had_quote && is_number_token(text, length)) {
+        char number[16];
+        copy_bounded(number, sizeof number, std::string_view(text, length));
+        if (std::memchr(number, '.', length) != nullptr) {
+            v.kind = ValueKind::Real;
+            v.real = std::strtod(number, nullptr);
+            v.integer = static_cast<std::int32_t>(v.real);
+        } else {
+            v.kind = ValueKind::Integer;
+            v.integer = static_cast<std::int32_t>(std::strtol(number, nullptr, 10));
+            v.real = v.integer;
+        }
+    } else {
+        v.kind = ValueKind::Text;
+    }
+    return 1;
+}
+
+}  // namespace
+
+bool enter_expression_level() {
+    if (g_depth >= kMaxExpressionDepth) return false;
+    ++g_depth;
+    return true;
+}
+
+void leave_expression_level() { --g_depth; }
+
+void set_integer(ExprValue& v, std::int32_t n, ValueKind kind) {
+    v.kind = kind;
+    v.integer = n;
+    v.real = n;
+    v.text = nullptr;
+    v.length = 0;
+}
+
+void set_real(ExprValue& v, double r) {
+    v.kind = ValueKind::Real;
+    v.real = r;
+    // Truncation toward zero; values beyond 32 bits saturate instead of
+    // being undefined.
+    if (std::isnan(r)) {
+        v.integer = 0;
+    } else if (r >= 2147483647.0) {
+        v.integer = 2147483647;
+    } else if (r <= -2147483648.0) {
+        v.integer = -2147483647 - 1;
+    } else {
+        v.integer = static_cast<std::int32_t>(r);
+    }
+    v.text = nullptr;
+    v.length = 0;
+}
+
+void set_logical(ExprValue& v, bool truth) { set_integer(v, truth ? 1 : 0, ValueKind::Logical); }
+
+bool value_is_true(const ExprValue& v) {
+    switch (v.kind) {
+        case ValueKind::Logical:
+        case ValueKind::Integer:
+            return v.integer != 0;
+        case ValueKind::Real:
+            return v.real != 0.0;
+        case ValueKind::Text:
+            if (v.text == nullptr || v.length == 0) return false;
+            return !(v.length == 1 && v.text[0] == ' ');
+    }
+    return false;
+}
+
+void value_to_text(ExprValue& v) {
+    if (v.text != nullptr) return;
+    char* top = scratch_top();
+    std::size_t room = scratch_room();
+    if (v.kind == ValueKind::Logical || v.kind == ValueKind::Integer) {
+        std::snprintf(top, room, "%d", int(v.integer));
+    } else if (v.kind == ValueKind::Real) {
+        std::snprintf(top, room, "%f", v.real);
+        char* point = std::strchr(top, '.');
+        if (point != nullptr && std::isfinite(v.real)) {
+            std::size_t n = std::strlen(top);
+            while (n > 0 && top[n - 1] == '0') top[--n] = '\0';
+            if (n > 0 && top[n - 1] == '.') top[--n] = '\0';
+        }
+    } else {
+        top[0] = '\0';
+    }
+    v.text = top;
+    v.length = static_cast<std::uint32_t>(std::strlen(top));
+}
+
+void value_text_at_top(ExprValue& v) {
+    value_to_text(v);
+    char* top = scratch_top();
+    std::size_t room = scratch_room();
+    std::size_t n = v.length < room ? v.length : room - 1;
+    if (v.text != top && n > 0) std::memmove(top, v.text, n);
+    top[n] = '\0';
+    v.text = top;
+    v.length = static_cast<std::uint32_t>(n);
+}
+
+char* value_text_keep(ExprValue& v) {
+    value_text_at_top(v);
+    char* text = scratch_top();
+    scratch_reserve(v.length + 1);
+    return text;
+}
+
+int report_nonnumeric(ExprValue& left, char op, ExprValue& right) {
+    char* saved = scratch_top();
+    char* l = value_text_keep(left);
+    int llen = int(left.length);
+    value_to_text(right);
+    int rlen = int(right.length);
+    error_text().format("Non-numeric expression: %*.*s %c %*.*s", llen, llen, l, op, rlen, rlen,
+                        right.text ? right.text : "");
+    scratch_set_top(saved);
+    return 0;
+}
+
+int eval_or(char*& c, ExprValue& v) {
+    LevelGuard guard;
+    if (!guard.ok()) return fail_too_deep();
+    char* saved = scratch_top();
+    int ok = eval_and(c, v);
+    if (ok) {
+        skip_blanks(c);
+        if (starts_with_nocase(c, "OR ", 3)) {
+            c += 3;
+            if (value_is_true(v)) {
+                skip_operand(c);
+                set_logical(v, true);
+            } else {
+                scratch_set_top(saved);
+                ok = eval_or(c, v);
+                if (ok) set_logical(v, value_is_true(v));
+            }
+        }
+    }
+    scratch_set_top(saved);
+    return ok;
+}
+
+int eval_sum(char*& c, ExprValue& v) {
+    LevelGuard guard;
+    if (!guard.ok()) return fail_too_deep();
+    if (!eval_product(c, v)) return 0;
+    skip_blanks(c);
+    if (*c != '+' && *c != '-') return 1;
+    char op = *c++;
+    ExprValue right;
+    if (!eval_sum(c, right)) return 0;
+    return arithmetic(v, op, right);
+}
+
+const char* eval_expression(char* text) {
+    error_text().clear();
+    ExprValue v;
+    char* c = text;
+    int ok = eval_or(c, v);
+    if (ok) {
+        skip_blanks(c);
+        if (*c != '\0') {
+            error_text().format("Expected end of expression at %s", c);
+            ok = 0;
+        }
+    }
+    if (!ok) {
+        report_error(error_text().view());
+        char* top = scratch_top();
+        top[0] = '\0';
+        return top;
+    }
+    value_text_at_top(v);
+    return scratch_top();
+}
+
+}  // namespace vexil

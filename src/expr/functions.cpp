@@ -1,0 +1,251 @@
+// Expression functions.
+#include "expr/functions.hpp"
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <ctime>
+#include <string_view>
+
+#include "cgi/text.hpp"
+#include "expr/scratch.hpp"
+
+namespace vexil {
+
+namespace {
+
+enum class Fn {
+    Sqrt, Sin, Cos, Tan, Log10, Log, Exp, Abs, Max, Min, Mod, Rand,
+    Len, Pos, Char, IsNumber, IsAlpha, IsAlphaNum
+};
+
+struct FunctionName {
+    const char* name;
+    Fn fn;
+};
+
+// Matched in this order, ignoring letter case.
+constexpr FunctionName kFunctions[] = {
+    {"sqrt", Fn::Sqrt},   {"sin", Fn::Sin},     {"cos", Fn::Cos},         {"tan", Fn::Tan},
+    {"log10", Fn::Log10}, {"log", Fn::Log},     {"exp", Fn::Exp},         {"abs", Fn::Abs},
+    {"max", Fn::Max},     {"min", Fn::Min},     {"mod", Fn::Mod},         {"rand", Fn::Rand},
+    {"len", Fn::Len},     {"pos", Fn::Pos},     {"char", Fn::Char},       {"isnumber", Fn::IsNumber},
+    {"isalpha", Fn::IsAlpha}, {"isalphanum", Fn::IsAlphaNum},
+};
+
+bool g_seeded = false;
+std::uint32_t g_random_state = 0;
+
+int draw_random() {
+    if (!g_seeded) {
+        g_random_state = static_cast<std::uint32_t>(std::time(nullptr));
+        g_seeded = true;
+    }
+    g_random_state = g_random_state * 214013u + 2531011u;
+    return int((g_random_state >> 16) & 0x7FFF);
+}
+
+bool is_numeric_kind(const ExprValue& v) {
+    return v.kind == ValueKind::Integer || v.kind == ValueKind::Real;
+}
+
+bool is_number_text(std::string_view t) {
+    if (t.empty()) return false;
+    for (std::size_t i = 0; i < t.size(); ++i) {
+        char c = t[i];
+        if (is_ascii_digit(c)) continue;
+        if (c == '.' && (i > 0 || (t.size() > 1 && is_ascii_digit(t[1])))) continue;
+        if ((c == '+' || c == '-') && i == 0) continue;
+        return false;
+    }
+    return true;
+}
+
+bool all_chars(std::string_view t, bool digits_too) {
+    if (t.empty()) return false;
+    for (char c : t) {
+        if (is_ascii_letter(c) || c == ' ' || (digits_too && is_ascii_digit(c))) continue;
+        return false;
+    }
+    return true;
+}
+
+// One-argument mathematical functions (and abs).
+int call_math(char*& c, ExprValue& v, Fn fn, const char* name) {
+    if (!eval_sum(c, v)) return 0;
+    if (*c != ')') return report_function_error("Missing right parenthesis", name, &v);
+    ++c;
+    if (!is_numeric_kind(v)) return report_function_error("Non-numeric argument", name, &v);
+    double x = v.real;
+    switch (fn) {
+        case Fn::Sqrt: set_real(v, std::sqrt(x)); break;
+        case Fn::Sin: set_real(v, std::sin(x)); break;
+        case Fn::Cos: set_real(v, std::cos(x)); break;
+        case Fn::Tan: set_real(v, std::tan(x)); break;
+        case Fn::Log10: set_real(v, std::log10(x)); break;
+        case Fn::Log: set_real(v, std::log(x)); break;
+        case Fn::Exp: set_real(v, std::exp(x)); break;
+        case Fn::Abs:
+            if (v.kind == ValueKind::Integer) {
+                // The smallest integer has no positive counterpart: unchanged.
+                std::int32_t n = v.integer;
+                set_integer(v, n < 0 && n != INT32_MIN ? -n : n);
+            } else {
+                set_real(v, std::fabs(x));
+            }
+            break;
+        default: break;
+    }
+    return 1;
+}
+
+// max, min and mod.
+int call_pair(char*& c, ExprValue& v, Fn fn, const char* name) {
+    if (!eval_sum(c, v)) return 0;
+    if (*c != ',') return report_function_error("Missing second argument", name, &v);
+    ++c;
+    ExprValue second;
+    if (!eval_sum(c, second)) return 0;
+    if (*c != ')') return report_function_error("Missing right parenthesis", name, &v);
+    ++c;
+    if (!is_numeric_kind(v) || !is_numeric_kind(second)) {
+        return report_function_error("Non-numeric argument", name, &v);
+    }
+    bool real = v.kind == ValueKind::Real || second.kind == ValueKind::Real;
+    if (fn == Fn::Mod) {
+        if (real) {
+            set_real(v, std::fmod(v.real, second.real));
+            return 1;
+        }
+        if (second.integer == 0) return report_function_error("Division by zero", name, &v);
+        // INT32_MIN % -1 overflows in the hardware; its remainder is 0.
+        set_integer(v, second.integer == -1 ? 0 : v.integer % second.integer);
+        return 1;
+    }
+    bool take_second;
+    if (real) {
+        take_second = fn == Fn::Max ? second.real > v.real : second.real < v.real;
+        if (take_second) set_real(v, second.real); else set_real(v, v.real);
+    } else {
+        take_second = fn == Fn::Max ? second.integer > v.integer : second.integer < v.integer;
+        set_integer(v, take_second ? second.integer : v.integer);
+    }
+    return 1;
+}
+
+int call_rand(char*& c, ExprValue& v) {
+    if (!eval_sum(c, v)) return 0;
+    if (*c != ')') return report_function_error("Missing right parenthesis", "rand", nullptr);
+    ++c;
+    std::int64_t n = v.integer;
+    int drawn = draw_random();
+    if (n != 0) drawn = int(drawn % (n < 0 ? -n : n));
+    set_integer(v, drawn);
+    return 1;
+}
+
+// len, isnumber, isalpha, isalphanum.
+int call_text1(char*& c, ExprValue& v, Fn fn, const char* name) {
+    if (!eval_or(c, v)) return 0;
+    value_text_at_top(v);
+    if (*c != ')') return report_function_error("Missing right parenthesis", name, &v);
+    ++c;
+    std::string_view t(v.text, v.length);
+    int result = 0;
+    switch (fn) {
+        case Fn::Len: result = int(t.size()); break;
+        case Fn::IsNumber: result = is_number_text(t); break;
+        case Fn::IsAlpha: result = all_chars(t, false); break;
+        case Fn::IsAlphaNum: result = all_chars(t, true); break;
+        default: break;
+    }
+    set_integer(v, result);
+    return 1;
+}
+
+// pos and char.
+int call_text2(char*& c, ExprValue& v, Fn fn, const char* name) {
+    if (!eval_or(c, v)) return 0;
+    value_text_at_top(v);
+    char* first = scratch_reserve(v.length + 1);
+    std::string_view a(first, v.length);
+    int ok = 1;
+    if (*c != ',') {
+        ok = report_function_error("Missing second argument", name, &v);
+    } else {
+        ++c;
+        ExprValue second;
+        if (!eval_or(c, second)) {
+            ok = 0;
+        } else {
+            value_text_at_top(second);
+            if (*c != ')') {
+                ok = report_function_error("Missing right parenthesis", name, &v);
+            } else {
+                ++c;
+                std::string_view b(second.text, second.length);
+                int result = 0;
+                if (fn == Fn::Pos) {
+                    std::size_t at = a.find(b);
+                    result = at == std::string_view::npos ? 0 : int(at) + 1;
+                } else if (!b.empty()) {
+                    std::size_t at = a.find_first_of(b);
+                    result = at == std::string_view::npos ? 0 : int(at) + 1;
+                }
+                set_integer(v, result);
+            }
+        }
+    }
+    scratch_set_top(first);
+    return ok;
+}
+
+}  // namespace
+
+void reset_random_state() { g_seeded = false; }
+
+int report_function_error(const char* message, const char* name, ExprValue* value) {
+    if (value == nullptr) {
+        error_text().format("%s for %s( )", message, name);
+        return 0;
+    }
+    value_to_text(*value);
+    int n = int(value->length);
+    error_text().format("%s for %s(%*.*s)", message, name, n, n, value->text ? value->text : "");
+    return 0;
+}
+
+int call_function(char*& c, ExprValue& v, const char* name, std::size_t name_length) {
+    char written[24];  // the name as written, cut to 23 characters
+    copy_bounded(written, sizeof written, std::string_view(name, name_length));
+    const FunctionName* found = nullptr;
+    for (const FunctionName& f : kFunctions) {
+        if (equals_nocase(written, f.name)) {
+            found = &f;
+            break;
+        }
+    }
+    if (found == nullptr) return report_function_error("Undefined function", written, nullptr);
+    if (!enter_expression_level()) {
+        error_text().assign("Expression nested too deeply");
+        return 0;
+    }
+    int ok;
+    switch (found->fn) {
+        case Fn::Max:
+        case Fn::Min:
+        case Fn::Mod: ok = call_pair(c, v, found->fn, written); break;
+        case Fn::Rand: ok = call_rand(c, v); break;
+        case Fn::Len:
+        case Fn::IsNumber:
+        case Fn::IsAlpha:
+        case Fn::IsAlphaNum: ok = call_text1(c, v, found->fn, found->name); break;
+        case Fn::Pos:
+        case Fn::Char: ok = call_text2(c, v, found->fn, found->name); break;
+        default: ok = call_math(c, v, found->fn, written); break;
+    }
+    leave_expression_level();
+    return ok;
+}
+
+}  // namespace vexil

@@ -1,0 +1,24 @@
+// Expression functions: the numeric, random-number and text functions an
+// expression may call (a name directly followed by "(").
+#pragma once
+
+#include <cstddef>
+
+#include "expr/evaluator.hpp"
+
+namespace vexil {
+
+// Evaluates the call of `name` (not NUL-terminated; `name_length`
+// characters) with the cursor just after its "("; on success the cursor is
+// left after the ")" and the result is in value. Returns 1, or 0 with a
+// message in error_text.
+int call_function(char*& cursor, ExprValue& value, const char* name, std::size_t name_length);
+
+// Writes "%s for %s( )" (value nullptr) or "%s for %s(<value text>)" into
+// error_text; returns 0.
+int report_function_error(const char* message, const char* name, ExprValue* value);
+
+// Restarts the random-number generator (it is seeded again at its next use).
+void reset_random_state();
+
+}  // namespace vexil

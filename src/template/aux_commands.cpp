@@ -1,0 +1,74 @@
+// Auxiliary commands: EXEC and OUTPUT.
+#include "template/aux_commands.hpp"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+
+#include "driver/driver.hpp"
+#include "expr/scratch.hpp"
+#include "variables/substitute.hpp"
+
+namespace vexil {
+
+namespace {
+// Whether `path` names the file open as `stream` (the same file reached by
+// another spelling of its name included).
+bool is_same_file(const char* path, std::FILE* stream) {
+    struct stat a, b;
+    if (stream == nullptr || ::stat(path, &a) != 0 || ::fstat(fileno(stream), &b) != 0) return false;
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+}  // namespace
+
+void run_exec_command(char* command_line, OutputChannel& output) {
+    char* cut = std::strstr(command_line, "$T");
+    if (cut == nullptr) cut = std::strstr(command_line, "$t");
+    if (cut != nullptr) *cut = '\0';
+    // The command writes to standard output directly: in a CGI run the
+    // header must already be out, and everything written so far must reach
+    // the stream before the command's own output.
+    send_content_header();
+    if (output.stream != nullptr) std::fflush(output.stream);
+    std::fflush(standard_output());
+    int status = std::system(command_line);
+    (void)status;
+}
+
+void switch_output(char* text, OutputChannel& output) {
+    if (text[0] == '\0') {
+        finish_output(output);
+        return;
+    }
+    WorkArea work = scratch_work_area();
+    substitute_variables(text, work.start, work.size, kOptionsFileName);
+    if (char* blank = std::strchr(work.start, ' '); blank != nullptr) *blank = '\0';
+    TextBuffer<kNameSize + 1> name(work.start);
+
+    DriverState& driver = driver_state();
+    TextBuffer<kNameSize> temp;
+    bool fits = temporary_name(name.c_str(), temp) && name.size() <= TextBuffer<kNameSize>::kCapacity;
+    // A new file whose temporary file is the one being written (the same
+    // output named again, or another name with the same stem): finish the
+    // current file first, so that opening the new one cannot truncate it.
+    if (fits && !output.is_standard() &&
+        (temp.view() == driver.temp_output_name.view() || is_same_file(temp.c_str(), output.stream))) {
+        finish_output(output);
+    }
+
+    OpenedOutput opened;
+    if (!fits) {
+        error_text().format("Error opening the output file: %s %s\n", std::strerror(ENAMETOOLONG),
+                            temp.c_str());
+    }
+    if (!fits || !open_output_file(name.c_str(), opened)) {
+        abort_run(error_text().view(), &output);
+        std::fflush(nullptr);
+        std::exit(1);
+    }
+    finish_output(output);
+    install_output(opened, name.c_str(), output);
+}
+
+}  // namespace vexil
