@@ -9,10 +9,12 @@
 
 #include "cgi/form_data.hpp"
 #include "cgi/tracked_memory.hpp"
+#include "db/odbc_session.hpp"
 #include "db/results.hpp"
 #include "expr/functions.hpp"
 #include "expr/scratch.hpp"
 #include "template/conditions.hpp"
+#include "template/row_loop.hpp"
 #include "variables/mappings.hpp"
 #include "variables/startup.hpp"
 #include "variables/substitute.hpp"
@@ -63,6 +65,7 @@ void reset_run_state() {
     reset_mappings();
     reset_result_items();
     reset_random_state();
+    reset_row_loops();
     g_driver.input_buffer.clear();
     g_driver.output_buffer.clear();
     g_driver.input_name = g_driver.input_buffer.c_str();
@@ -146,6 +149,7 @@ void abort_run(std::string_view message, OutputChannel* output) {
         std::remove(g_driver.temp_output_name.c_str());
         output->stream = standard_output();
     }
+    close_database();
     free_tracked();
 }
 
@@ -213,7 +217,9 @@ int run_program(int argc, char** argv) {
                          g_driver.final_name.c_str());
         }
     }
+    close_database();
     free_tracked();
+    reset_row_loops();
     return 0;
 }
 

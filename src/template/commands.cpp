@@ -6,9 +6,12 @@
 
 #include "cgi/text.hpp"
 #include "db/results.hpp"
+#include "db/sql_command.hpp"
+#include "db/table_output.hpp"
 #include "expr/scratch.hpp"
 #include "template/aux_commands.hpp"
 #include "template/conditions.hpp"
+#include "template/row_loop.hpp"
 #include "variables/mappings.hpp"
 #include "variables/substitute.hpp"
 #include "variables/variable_table.hpp"
@@ -84,7 +87,9 @@ RunStatus handle_database(ScanContext& scan) {
 }
 
 RunStatus handle_sql(ScanContext& scan) {
-    read_command_text(scan.source, scan.keyword, command_buffers().sql);
+    TextBuffer<8192>& sql = command_buffers().sql;
+    read_command_text(scan.source, scan.keyword, sql);
+    run_sql_command(sql.data());
     return kRunGoesOn;
 }
 
@@ -94,12 +99,26 @@ RunStatus handle_qbe(ScanContext& scan) {
 }
 
 RunStatus handle_eachrow(ScanContext& scan) {
-    read_into_command_buffer(scan);
+    char* body = get_loop_buffer();
+    if (body == nullptr) {
+        scan.source.position = scan.keyword + 7;
+        return kRunGoesOn;
+    }
+    read_loop_body(scan.source, scan.keyword, body);
+    // The loop's own status (an EXIT or REDIRECT inside its body) ends only
+    // the loop.
+    run_row_loop(body, scan.output, scan.permissions);
     return kRunGoesOn;
 }
 
 RunStatus handle_table(ScanContext& scan) {
-    read_into_command_buffer(scan);
+    char* row_template = get_loop_buffer();
+    if (row_template == nullptr) {
+        scan.source.position = scan.keyword + 5;
+        return kRunGoesOn;
+    }
+    build_table_template(read_into_command_buffer(scan), row_template);
+    run_row_loop(row_template, scan.output, scan.permissions);
     return kRunGoesOn;
 }
 

@@ -1,0 +1,77 @@
+// The SQL command and its result variables.
+#include "db/sql_command.hpp"
+
+#include <string>
+
+#include "db/odbc_session.hpp"
+#include "db/results.hpp"
+#include "driver/output.hpp"
+#include "expr/scratch.hpp"
+#include "template/scanner.hpp"
+#include "variables/substitute.hpp"
+
+namespace vexil {
+
+namespace {
+void publish(ResultItems& r) {
+    r.rows_affected_text.format("%d", r.affected_rows);
+    r.row_text.format("%d", r.row_counter);
+    r.status_text.format("%d", r.statement_status);
+}
+
+// Expands the references of the connection text once per DATABASE command
+// (or once for the form's "database" field); the result is kept in the
+// connection buffer.
+void expand_connection_text(ResultItems& r) {
+    if (r.connection_expanded) return;
+    std::string source(r.connection_text);
+    TextBuffer<256>& buffer = command_buffers().connection;
+    substitute_variables(source.data(), buffer.data(), buffer.bytes(), kOptionsPlain);
+    buffer.sync_length();
+    r.connection_text = buffer.c_str();
+    r.connection_expanded = true;
+}
+}  // namespace
+
+void run_sql_command(char* statement) {
+    ResultItems& r = result_items();
+    r.table_mode = false;
+    r.form_mode = false;
+    r.row_text.assign("0");
+    r.rows_affected_text.assign("0");
+    r.status_text.assign("-1");
+    r.row_counter = 0;
+    r.affected_rows = 0;
+
+    if (r.connection_text == nullptr || r.connection_text[0] == '\0') {
+        error_text().format("<P><B>%s</B><P>\n",
+                            "<H2>Error in Form Data</H2>\n <P>The database connection "
+                            "specification was not found. Refer to documentation.\n");
+        report_error(error_text().view());
+        r.statement_status = -1;
+        r.result_text.assign("No database connection string given");
+        publish(r);
+        return;
+    }
+    expand_connection_text(r);
+    if (statement[0] == '\0') {
+        publish(r);
+        return;
+    }
+    substitute_variables(statement, r.statement_text.data(), r.statement_text.bytes(), kOptionsSql);
+    r.statement_text.sync_length();
+    r.statement_status =
+        execute_statement(r.connection_text, r.statement_text.data(), r.result_text, r.affected_rows);
+    r.statement_text.sync_length();
+    if (r.statement_status == kDbRow) {
+        r.statement_status = fetch_row();
+        if (r.statement_status == kDbNoRows) {
+            r.result_text.assign("No rows selected");
+        } else {
+            r.row_counter = 1;
+        }
+    }
+    publish(r);
+}
+
+}  // namespace vexil

@@ -1,0 +1,13 @@
+// The SQL command: runs one statement for the template and publishes its
+// outcome in the result items (sql_status, sql_result, sql_error,
+// sql_statement, rows_affected, row). After it, a query's first row is
+// already fetched.
+#pragma once
+
+namespace vexil {
+
+// `statement` is the command's raw argument text (writable working
+// material), or a statement built by QBE.
+void run_sql_command(char* statement);
+
+}  // namespace vexil

@@ -1,0 +1,147 @@
+// Row loops.
+#include "template/row_loop.hpp"
+
+#include <cstring>
+#include <new>
+
+#include "db/odbc_session.hpp"
+#include "db/results.hpp"
+#include "db/table_output.hpp"
+#include "db/update_form.hpp"
+#include "driver/output.hpp"
+#include "variables/substitute.hpp"
+
+namespace vexil {
+
+namespace {
+RowLoopState g_loops;
+
+// The reader's limit for the lines of a loop body.
+constexpr std::size_t kBodyReadLimit = 2048;
+
+void release_loop_buffers() {
+    for (auto& buffer : g_loops.buffers) buffer.reset();
+}
+}  // namespace
+
+RowLoopState& row_loop_state() { return g_loops; }
+
+void reset_row_loops() {
+    release_loop_buffers();
+    g_loops.loop_depth = 0;
+}
+
+char* get_loop_buffer() {
+    if (g_loops.loop_depth >= kMaxLoopDepth) {
+        report_error("Too many nested SQL statements");
+        return nullptr;
+    }
+    auto& buffer = g_loops.buffers[g_loops.loop_depth];
+    if (!buffer) {
+        buffer.reset(new (std::nothrow) char[kLoopBufferSize]);
+        if (!buffer) {
+            report_error("Out of memory for EACHROW buffer");
+            return nullptr;
+        }
+        buffer[0] = '\0';
+    }
+    return buffer.get();
+}
+
+char* find_loop_end(char* text, int& nesting) {
+    for (char* p = std::strstr(text, "<!--"); p != nullptr; p = std::strstr(p + 4, "<!--")) {
+        if (starts_with_nocase(p + 4, "ENDROW", 6)) {
+            if (nesting == 0) return p;
+            --nesting;
+        } else if (starts_with_nocase(p + 4, "EACHROW", 7)) {
+            ++nesting;
+        }
+    }
+    return nullptr;
+}
+
+void read_loop_body(TemplateSource& source, char* keyword, char* buffer) {
+    std::size_t length = 0;
+    auto append = [&](const char* from, std::size_t n) {
+        std::size_t room = kLoopBufferSize - 1 - length;
+        if (n > room) n = room;
+        std::memcpy(buffer + length, from, n);
+        length += n;
+        buffer[length] = '\0';
+    };
+    buffer[0] = '\0';
+
+    char* close = std::strstr(keyword, "-->");
+    if (close == nullptr) {
+        report_error("Missing --> for EACHROW command");
+        source.position = keyword + std::strlen(keyword);
+        return;
+    }
+    char* p = close + 3;
+    while (*p == ' ' || *p == '\t') ++p;
+    int nesting = 0;
+    char* end = find_loop_end(p, nesting);
+    while (end == nullptr) {
+        append(p, std::strlen(p));
+        if (!read_next_line(source, kBodyReadLimit)) {
+            report_error("Missing ENDROW to mark end of EACHROW");
+            source.position = p + std::strlen(p);
+            return;
+        }
+        p = source.position;
+        end = find_loop_end(p, nesting);
+    }
+    char* last = end;
+    while (last > p && (last[-1] == ' ' || last[-1] == '\t')) --last;
+    append(p, std::size_t(last - p));
+
+    char* endrow_close = std::strstr(end + 6, "-->");
+    if (endrow_close != nullptr) {
+        source.position = endrow_close + 3;
+    } else {
+        report_error("Missing --> to mark end of ENDROW command");
+        source.position = end + std::strlen(end);
+    }
+}
+
+RunStatus run_row_loop(char* body, OutputChannel& output, CommandPermissions permissions) {
+    ResultItems& r = result_items();
+    int depth = g_loops.loop_depth++;
+    RunStatus result = kRunGoesOn;
+    CommandPermissions body_permissions{permissions.bits & kLoopBodyCommands};
+
+    if (body[0] != '\0') {
+        if (r.statement_status != kDbRow) {
+            if (r.table_mode || r.form_mode) {
+                TextBuffer<1100> message;
+                message.format("<P><B>%s</B><P>\n", r.result_text.c_str());
+                write_fragment(message.view(), output);
+            }
+        } else {
+            if (r.table_mode) write_fragment(table_header(depth), output);
+            do {
+                if (r.form_mode) write_fragment(table_header(depth), output);
+                int saved_row = r.row_counter;
+                push_statement_level();
+                result = run_template_text(body, output, body_permissions, kOptionsLoopBody);
+                r.row_counter = saved_row;
+                r.row_text.format("%d", r.row_counter);
+                pop_statement_level();
+                if (result == kRunEnd) {
+                    if (r.form_mode) write_form_end(output);
+                    r.statement_status = fetch_row();
+                    if (r.statement_status == kDbRow) {
+                        ++r.row_counter;
+                        r.row_text.format("%d", r.row_counter);
+                    }
+                }
+            } while (r.statement_status == kDbRow && result == kRunEnd);
+            if (r.table_mode) write_fragment("</TABLE>\n", output);
+        }
+    }
+
+    if (--g_loops.loop_depth == 0) release_loop_buffers();
+    return result;
+}
+
+}  // namespace vexil
