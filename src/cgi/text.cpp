@@ -38,4 +38,16 @@ bool starts_with_nocase(const char* text, std::string_view keyword, std::size_t 
     return true;
 }
 
+void append_html_escaped(std::string& dest, std::string_view text) {
+    for (char c : text) {
+        switch (c) {
+            case '&': dest += "&amp;"; break;
+            case '<': dest += "&lt;"; break;
+            case '>': dest += "&gt;"; break;
+            case '"': dest += "&quot;"; break;
+            default: dest += c;
+        }
+    }
+}
+
 }  // namespace vexil

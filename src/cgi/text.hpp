@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstddef>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 namespace vexil {
@@ -101,5 +102,8 @@ bool equals_nocase(std::string_view a, std::string_view b);
 bool starts_with_nocase(std::string_view text, std::string_view keyword, std::size_t n);
 // The same for a NUL-terminated text, read no further than needed.
 bool starts_with_nocase(const char* text, std::string_view keyword, std::size_t n);
+
+// Appends text to dest with "&", "<", ">" and '"' written as entities.
+void append_html_escaped(std::string& dest, std::string_view text);
 
 }  // namespace vexil

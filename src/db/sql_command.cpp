@@ -19,11 +19,11 @@ void publish(ResultItems& r) {
     r.status_text.format("%d", r.statement_status);
 }
 
-// Expands the references of the connection text once per DATABASE command
-// (or once for the form's "database" field); the result is kept in the
-// connection buffer.
-void expand_connection_text(ResultItems& r) {
-    if (r.connection_expanded) return;
+}  // namespace
+
+void expand_connection_text() {
+    ResultItems& r = result_items();
+    if (r.connection_expanded || r.connection_text == nullptr) return;
     std::string source(r.connection_text);
     TextBuffer<256>& buffer = command_buffers().connection;
     substitute_variables(source.data(), buffer.data(), buffer.bytes(), kOptionsPlain);
@@ -31,7 +31,6 @@ void expand_connection_text(ResultItems& r) {
     r.connection_text = buffer.c_str();
     r.connection_expanded = true;
 }
-}  // namespace
 
 void run_sql_command(char* statement) {
     ResultItems& r = result_items();
@@ -53,7 +52,7 @@ void run_sql_command(char* statement) {
         publish(r);
         return;
     }
-    expand_connection_text(r);
+    expand_connection_text();
     if (statement[0] == '\0') {
         publish(r);
         return;

@@ -10,4 +10,9 @@ namespace vexil {
 // material), or a statement built by QBE.
 void run_sql_command(char* statement);
 
+// Expands the references of the connection text once per DATABASE command
+// (or once for the form's "database" field), keeping the result in the
+// connection buffer.
+void expand_connection_text();
+
 }  // namespace vexil

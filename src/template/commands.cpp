@@ -5,9 +5,12 @@
 #include <cstring>
 
 #include "cgi/text.hpp"
+#include "db/option_list.hpp"
+#include "db/qbe.hpp"
 #include "db/results.hpp"
 #include "db/sql_command.hpp"
 #include "db/table_output.hpp"
+#include "db/update_form.hpp"
 #include "expr/scratch.hpp"
 #include "template/aux_commands.hpp"
 #include "template/conditions.hpp"
@@ -94,7 +97,7 @@ RunStatus handle_sql(ScanContext& scan) {
 }
 
 RunStatus handle_qbe(ScanContext& scan) {
-    read_into_command_buffer(scan);
+    run_sql_command(build_qbe_statement(read_into_command_buffer(scan)));
     return kRunGoesOn;
 }
 
@@ -123,7 +126,13 @@ RunStatus handle_table(ScanContext& scan) {
 }
 
 RunStatus handle_updateform(ScanContext& scan) {
-    read_into_command_buffer(scan);
+    char* row_template = get_loop_buffer();
+    if (row_template == nullptr) {
+        scan.source.position = scan.keyword + 11;
+        return kRunGoesOn;
+    }
+    build_update_form(read_into_command_buffer(scan), row_template);
+    run_row_loop(row_template, scan.output, scan.permissions);
     return kRunGoesOn;
 }
 
@@ -162,7 +171,7 @@ RunStatus handle_redirect(ScanContext& scan) {
 }
 
 RunStatus handle_optionlist(ScanContext& scan) {
-    read_into_command_buffer(scan);
+    write_option_list(build_option_list_statement(read_into_command_buffer(scan)), scan.output);
     return kRunGoesOn;
 }
 

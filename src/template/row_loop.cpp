@@ -123,7 +123,8 @@ RunStatus run_row_loop(char* body, OutputChannel& output, CommandPermissions per
                 if (r.form_mode) write_fragment(table_header(depth), output);
                 int saved_row = r.row_counter;
                 push_statement_level();
-                result = run_template_text(body, output, body_permissions, kOptionsLoopBody);
+                int options = r.form_mode ? kOptionsFormRow : kOptionsLoopBody;
+                result = run_template_text(body, output, body_permissions, options);
                 r.row_counter = saved_row;
                 r.row_text.format("%d", r.row_counter);
                 pop_statement_level();

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "expr/scratch.hpp"
 #include "expr/skip_operand.hpp"
@@ -81,8 +82,14 @@ char* find_closing_paren(char* open) {
 // Expands the reference text that starts at `reference` (NUL-terminated by
 // the caller) with the scratch area as work area, and writes the result.
 void write_reference(char* reference, int options, OutputChannel& output) {
-    const char* value = expand_reference(reference, options, scratch_work_area());
-    write_text(value, output);
+    const char* value = expand_reference(reference, options & ~kSubstHtmlEscape, scratch_work_area());
+    if ((options & kSubstHtmlEscape) == 0) {
+        write_text(value, output);
+        return;
+    }
+    std::string escaped;
+    append_html_escaped(escaped, value);
+    write_text(escaped, output);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@ namespace vexil {
 
 namespace {
 DateTimeBuffers g_clock;
+const char* g_script_name = "";
 
 constexpr const char* kMonthNames[] = {"January", "February", "March",     "April",
                                        "May",     "June",     "July",      "August",
@@ -63,6 +64,7 @@ void apply_cookies(const char* cookies) {
 }  // namespace
 
 DateTimeBuffers& date_time_buffers() { return g_clock; }
+const char* startup_script_name() { return g_script_name; }
 
 void url_decode_copy(const char* source, char* dest, std::size_t dest_size) {
     if (dest_size == 0) return;
@@ -110,6 +112,7 @@ bool load_cgi_variables() {
     const char* translated_value = form_value_or("path_translated", path_translated);
     const char* path_info_value = form_value_or("path_info", path_info);
     const char* script_value = form_value_or("script_name", script_name);
+    g_script_name = script_value;
 
     append_shared_variable("sql_header", header);
     append_shared_variable("sql_footer", footer);

@@ -30,6 +30,10 @@ DateTimeBuffers& date_time_buffers();
 // no template is named (by the form or the CGI path).
 bool load_cgi_variables();
 
+// The start-up value of script_name in a CGI run (the form field, else the
+// CGI variable); "" in a command-line run.
+const char* startup_script_name();
+
 // Writes the date and time built-ins from the local clock, once per run.
 void set_date_time_variables();
 // The same from a given local time (the clock is injected for tests).

@@ -15,12 +15,18 @@ inline constexpr int kSubstEmptyNbsp = 2;     // an empty value becomes "&nbsp;"
 inline constexpr int kSubstFormat = 4;        // apply the FORMAT picture of the name
 inline constexpr int kSubstDropUnknown = 8;   // an undefined reference gives nothing
 inline constexpr int kSubstEmptyNothing = 16; // an empty value becomes "" (wins over 2)
+// The scanner writes each reference's text HTML-escaped (used for the rows of
+// an update form, so that a browser posts back exactly the stored value).
+inline constexpr int kSubstHtmlEscape = 32;
 
 inline constexpr int kOptionsTemplate = kSubstFormat;                       // 4
 inline constexpr int kOptionsLoopBody = kSubstFormat | kSubstEmptyNbsp;     // 6
 inline constexpr int kOptionsFileName = kSubstDropUnknown;                  // 8
 inline constexpr int kOptionsSql = kSubstSqlQuotes | kSubstDropUnknown | kSubstEmptyNothing;  // 25
 inline constexpr int kOptionsPlain = 0;
+// Update-form rows: empty values stay empty, values are escaped, no picture
+// changes what is posted back.
+inline constexpr int kOptionsFormRow = kSubstEmptyNothing | kSubstHtmlEscape;
 
 inline constexpr std::size_t kReferenceBufferSize = 257;
 inline constexpr int kMaxExpansionDepth = 16;

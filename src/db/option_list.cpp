@@ -1,0 +1,105 @@
+// Option list.
+#include "db/option_list.hpp"
+
+#include <cstring>
+#include <string>
+
+#include "cgi/text.hpp"
+#include "db/columns.hpp"
+#include "db/odbc_session.hpp"
+#include "db/qbe.hpp"
+#include "db/results.hpp"
+#include "db/sql_command.hpp"
+#include "template/scanner.hpp"
+#include "variables/substitute.hpp"
+
+namespace vexil {
+
+namespace {
+int g_option_list_size = 1;
+TextBuffer<136> g_option_list_name;
+}  // namespace
+
+char* build_option_list_statement(char* text) {
+    g_option_list_size = 1;
+    char* p = text;
+    if (is_ascii_digit(*p)) {
+        long size = 0;
+        while (is_ascii_digit(*p)) {
+            if (size < 100000) size = size * 10 + (*p - '0');
+            ++p;
+        }
+        g_option_list_size = int(size);
+        if (*p != '\0') ++p;  // the character after the number ends it
+    }
+    while (*p == ' ') ++p;
+
+    std::string_view rest(p);
+    std::string_view name;
+    if (!rest.empty() && rest[0] == '"') {
+        std::size_t close = rest.find('"', 1);
+        name = close == std::string_view::npos ? rest : rest.substr(0, close + 1);
+    } else {
+        name = rest.substr(0, rest.find(' '));
+    }
+    TextBuffer<8192>& sql = command_buffers().sql;
+    sql.assign("SELECT DISTINCT ");
+    sql.append(rest);
+    sql.append(" ORDER BY ");
+    sql.append(name);
+
+    if (!name.empty() && name[0] == '"') {
+        std::string field(name.substr(1));
+        if (!field.empty() && field.back() == '"') field.pop_back();
+        for (char& c : field) {
+            if (c == ' ') c = '_';
+        }
+        g_option_list_name.assign(field);
+    } else {
+        g_option_list_name.assign(name);
+    }
+    return sql.data();
+}
+
+void write_option_list(char* statement, OutputChannel& output) {
+    ResultItems& r = result_items();
+    if (r.connection_text == nullptr || r.connection_text[0] == '\0') {
+        write_fragment(
+            "<P><B><H2>Error in Form Data</H2>\n <P>The database connection specification was not "
+            "found. Refer to documentation.\n</B><P>\n",
+            output);
+        r.statement_status = kDbFailed;
+        r.result_text.assign("No database connection string given");
+        return;
+    }
+    expand_connection_text();
+    substitute_variables(statement, r.statement_text.data(), r.statement_text.bytes(), kOptionsSql);
+    r.statement_text.sync_length();
+    r.statement_status =
+        execute_statement(r.connection_text, r.statement_text.data(), r.result_text, r.affected_rows);
+    r.statement_text.sync_length();
+    const char* name = g_option_list_name.c_str();
+    if (r.statement_status == kDbRow) {
+        r.statement_status = fetch_row();
+        if (r.statement_status == kDbRow && column_value(name)[0] != '\0') {
+            std::string list = "<SELECT NAME=\"";
+            append_html_escaped(list, name);
+            list += "\" SIZE=" + std::to_string(g_option_list_size) + ">\n";
+            while (r.statement_status == kDbRow) {
+                list += "<OPTION>";
+                append_html_escaped(list, column_value(name));
+                list += "\n";
+                r.statement_status = fetch_row();
+            }
+            list += "</SELECT>\n";
+            write_fragment(list, output);
+            return;
+        }
+    }
+    std::string note = "<B>[No option list found for ";
+    append_html_escaped(note, name);
+    note += "]</B>\n";
+    write_fragment(note, output);
+}
+
+}  // namespace vexil
