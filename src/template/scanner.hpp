@@ -71,7 +71,7 @@ struct TemplateSource {
     std::FILE* file = nullptr;      // the open template file; nullptr for in-memory text
     int line = 0;                   // lines read so far (copied for in-memory text)
     TextBuffer<kNameSize> name;     // file name after substitution, or "(none)"
-    std::array<char, kLineBufferSize> line_buffer{};  // current line of a file
+    std::array<char, kLineBufferSize> line_buffer;  // current line of a file (set when opened)
 };
 
 // The buffers that receive command argument texts.
