@@ -137,8 +137,11 @@ void install_output(OpenedOutput& opened, const char* final_name, OutputChannel&
 void finish_output(OutputChannel& output) {
     if (output.stream == nullptr || output.is_standard()) return;
     g_driver.output_file.reset();
-    std::remove(g_driver.final_name.c_str());
-    std::rename(g_driver.temp_output_name.c_str(), g_driver.final_name.c_str());
+    // An output named like its own temporary file is already in place.
+    if (g_driver.final_name.view() != g_driver.temp_output_name.view()) {
+        std::remove(g_driver.final_name.c_str());
+        std::rename(g_driver.temp_output_name.c_str(), g_driver.final_name.c_str());
+    }
     output.stream = standard_output();
 }
 

@@ -45,10 +45,7 @@ void apply_cookies(const char* cookies) {
     for (;;) {
         const char* end = std::strchr(piece, ';');
         std::size_t length = end ? std::size_t(end - piece) : std::strlen(piece);
-        std::string_view raw(piece, length);
-        // Decode from a bounded copy of the piece.
-        TextBuffer<8192> encoded(raw);
-        url_decode_copy(encoded.c_str(), cookie.data(), cookie.bytes());
+        url_decode_copy(std::string_view(piece, length), cookie.data(), cookie.bytes());
         cookie.sync_length();
         std::string_view text = cookie.view();
         std::size_t equals = text.find('=');
@@ -66,18 +63,18 @@ void apply_cookies(const char* cookies) {
 DateTimeBuffers& date_time_buffers() { return g_clock; }
 const char* startup_script_name() { return g_script_name; }
 
-void url_decode_copy(const char* source, char* dest, std::size_t dest_size) {
+void url_decode_copy(std::string_view source, char* dest, std::size_t dest_size) {
     if (dest_size == 0) return;
     std::size_t n = 0;
-    for (const char* p = source; *p != '\0' && n + 1 < dest_size;) {
-        if (*p == '%' && is_hex_digit(p[1]) && is_hex_digit(p[2])) {
-            dest[n++] = static_cast<char>(hex_pair_value(p + 1));
-            p += 3;
-        } else if (*p == '+') {
-            dest[n++] = ' ';
-            ++p;
+    for (std::size_t i = 0; i < source.size() && n + 1 < dest_size;) {
+        char c = source[i];
+        if (c == '%' && i + 2 < source.size() && is_hex_digit(source[i + 1]) &&
+            is_hex_digit(source[i + 2])) {
+            dest[n++] = static_cast<char>(hex_pair_value(source.data() + i + 1));
+            i += 3;
         } else {
-            dest[n++] = *p++;
+            dest[n++] = c == '+' ? ' ' : c;
+            ++i;
         }
     }
     dest[n] = '\0';

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <ctime>
+#include <string_view>
 
 #include "cgi/text.hpp"
 
@@ -41,6 +42,6 @@ void set_date_time_variables_at(const std::tm& local);
 
 // Copies source into dest (dest_size bytes, cut to fit), turning "+" into a
 // blank and "%" with two hexadecimal digits into that byte.
-void url_decode_copy(const char* source, char* dest, std::size_t dest_size);
+void url_decode_copy(std::string_view source, char* dest, std::size_t dest_size);
 
 }  // namespace vexil

@@ -184,6 +184,10 @@ void substitute_variables(char* text, char* dest, std::size_t dest_size, int opt
             append("$");
         } else {
             WorkArea work{dest + length, dest_size - length};
+            // When the destination lies in the scratch area, nested
+            // evaluations (string-function arguments) must start above what
+            // is built so far.
+            ScratchGuard guard(dest + length);
             std::string_view value(expand_reference(found.reference, options, work));
             if ((options & kSubstSqlQuotes) && length > 0 && dest[length - 1] == '\'' &&
                 value.find('\'') != std::string_view::npos) {
