@@ -79,34 +79,48 @@ int eval_product(char*& c, ExprValue& v);
 int eval_unary(char*& c, ExprValue& v);
 int eval_primary(char*& c, ExprValue& v);
 
-// Compares two values as the comparison operators do; returns <0, 0, >0,
-// or for equality tests whether the lengths differ (as "unequal").
-int compare_values(ExprValue& left, ExprValue& right, bool equality) {
+enum class CompareOp { None, Eq, Ne, Lt, Le, Gt, Ge };
+
+template <typename T>
+bool holds(CompareOp op, T left, T right) {
+    switch (op) {
+        case CompareOp::Eq: return left == right;
+        case CompareOp::Ne: return left != right;
+        case CompareOp::Lt: return left < right;
+        case CompareOp::Le: return left <= right;
+        case CompareOp::Gt: return left > right;
+        case CompareOp::Ge: return left >= right;
+        case CompareOp::None: break;
+    }
+    return false;
+}
+
+// Whether the comparison holds for two evaluated operands. Texts compare
+// byte by byte (equality looks at the lengths first); numbers compare their
+// real fields when either is Real (so a not-a-number equals nothing), else
+// their integers.
+bool compare_values(CompareOp op, ExprValue& left, ExprValue& right) {
     if (left.kind == ValueKind::Text || right.kind == ValueKind::Text) {
         char* saved = scratch_top();
         char* l = value_text_keep(left);
         std::size_t llen = left.length;
         value_to_text(right);
         std::string_view r = text_of(right);
-        int result;
-        if (equality && llen != r.size()) {
-            result = 1;
+        int order;
+        if ((op == CompareOp::Eq || op == CompareOp::Ne) && llen != r.size()) {
+            order = 1;
         } else {
             std::size_t n = llen < r.size() ? llen : r.size();
             int diff = n ? std::memcmp(l, r.data(), n) : 0;
-            if (diff != 0) {
-                result = diff;
-            } else {
-                result = llen < r.size() ? -1 : (llen > r.size() ? 1 : 0);
-            }
+            order = diff != 0 ? diff : (llen < r.size() ? -1 : (llen > r.size() ? 1 : 0));
         }
         scratch_set_top(saved);
-        return result;
+        return holds(op, order, 0);
     }
     if (left.kind == ValueKind::Real || right.kind == ValueKind::Real) {
-        return left.real < right.real ? -1 : (left.real > right.real ? 1 : 0);
+        return holds(op, left.real, right.real);
     }
-    return left.integer < right.integer ? -1 : (left.integer > right.integer ? 1 : 0);
+    return holds(op, left.integer, right.integer);
 }
 
 int eval_and(char*& c, ExprValue& v) {
@@ -125,8 +139,6 @@ int eval_and(char*& c, ExprValue& v) {
     set_logical(v, value_is_true(v));
     return 1;
 }
-
-enum class CompareOp { None, Eq, Ne, Lt, Le, Gt, Ge };
 
 CompareOp read_compare_op(char*& c) {
     switch (*c) {
@@ -165,19 +177,7 @@ int eval_comparison(char*& c, ExprValue& v) {
     if (op != CompareOp::None) {
         ExprValue right;
         if (!eval_comparison(c, right)) return 0;
-        bool equality = op == CompareOp::Eq || op == CompareOp::Ne;
-        int cmp = compare_values(v, right, equality);
-        bool holds = false;
-        switch (op) {
-            case CompareOp::Eq: holds = cmp == 0; break;
-            case CompareOp::Ne: holds = cmp != 0; break;
-            case CompareOp::Lt: holds = cmp < 0; break;
-            case CompareOp::Le: holds = cmp <= 0; break;
-            case CompareOp::Gt: holds = cmp > 0; break;
-            case CompareOp::Ge: holds = cmp >= 0; break;
-            case CompareOp::None: break;
-        }
-        set_logical(v, holds);
+        set_logical(v, compare_values(op, v, right));
     }
     if (negate) set_logical(v, !value_is_true(v));
     return 1;
@@ -271,7 +271,7 @@ int eval_unary(char*& c, ExprValue& v) {
 // The token buffer of one operand, built at the scratch top.
 class TokenBuffer {
 public:
-    TokenBuffer() : start_(scratch_top()) { start_[0] = '\0'; }
+    TokenBuffer() : start_(scratch_top()) {}
     char* start() const { return start_; }
     std::size_t size() const { return length_; }
     bool used() const { return used_; }
@@ -528,7 +528,10 @@ void value_text_at_top(ExprValue& v) {
     value_to_text(v);
     char* top = scratch_top();
     std::size_t room = scratch_room();
-    std::size_t n = v.length < room ? v.length : room - 1;
+    // At most room - 2 characters, so that keeping the text (its length
+    // plus the terminator) still fits below the end of the area.
+    std::size_t limit = room > 2 ? room - 2 : 0;
+    std::size_t n = v.length < limit ? v.length : limit;
     if (v.text != top && n > 0) std::memmove(top, v.text, n);
     top[n] = '\0';
     v.text = top;

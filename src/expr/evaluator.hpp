@@ -18,8 +18,10 @@ struct ExprValue {
     double real = 0.0;
 };
 
-// Deepest nesting of parentheses and function calls an expression may have.
-inline constexpr int kMaxExpressionDepth = 200;
+// Evaluation levels that may be in progress at once (each parenthesis takes
+// six, each term of a sum about three): deeper input ends with a message
+// instead of exhausting the stack.
+inline constexpr int kMaxExpressionDepth = 1200;
 
 // Evaluates a whole writable text; returns its result text (at the scratch
 // top, valid until the next use of the scratch area), or "" after reporting

@@ -45,8 +45,10 @@ void open_if_level(bool else_if, bool (*test)(char*), char* argument) {
     g_if.enabled[g_if.depth] = below && test(argument) ? 1 : 0;
 }
 
-void close_levels_above(int depth) {
-    for (; g_overflow > 0; --g_overflow) report_error("Missing ENDIF");
+int if_overflow() { return g_overflow; }
+
+void close_levels_above(int depth, int overflow) {
+    for (; g_overflow > overflow; --g_overflow) report_error("Missing ENDIF");
     while (g_if.depth > depth) {
         report_error("Missing ENDIF");
         --g_if.depth;

@@ -37,8 +37,12 @@ inline bool level_enabled() {
 // reported and the excess is counted so that its ENDIFs stay matched.
 void open_if_level(bool else_if, bool (*test)(char*), char* argument);
 
-// Closes every level above `depth`, reporting "Missing ENDIF" for each.
-void close_levels_above(int depth);
+// The levels past the 64th that are open (counted, never stored).
+int if_overflow();
+
+// Closes every level above `depth` (and the counted levels past the 64th
+// above `overflow`), reporting "Missing ENDIF" for each.
+void close_levels_above(int depth, int overflow);
 
 // ENDIF: closes the current level and the else-if levels stacked on it.
 void close_if_level();

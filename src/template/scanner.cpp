@@ -182,6 +182,7 @@ RunStatus process_template(TemplateSource& source, OutputChannel& output,
                            CommandPermissions permissions, int options) {
     const TemplateSource* saved_source = g_current;
     int saved_depth = if_stack().depth;
+    int saved_overflow = if_overflow();
     g_current = &source;
 
     char* p = source.position;
@@ -290,7 +291,7 @@ RunStatus process_template(TemplateSource& source, OutputChannel& output,
         p = mark = source.position;
     }
 
-    if (status == kRunEnd) close_levels_above(saved_depth);
+    if (status == kRunEnd) close_levels_above(saved_depth, saved_overflow);
     g_current = saved_source;
     return status;
 }

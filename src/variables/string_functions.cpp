@@ -14,8 +14,11 @@ namespace vexil {
 namespace {
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
+bool g_wrote_result = false;  // the current call has written its result
+
 void put_result(WorkArea dest, std::string_view text) {
     if (dest.size > 0) copy_bounded(dest.start, dest.size, text);
+    g_wrote_result = true;
 }
 
 // Reports the evaluator's pending message once.
@@ -49,10 +52,13 @@ void url_encode(const char* text, char* dest, std::size_t dest_size) {
 
 void call_string_function(const char* name, WorkArea dest, char* arguments) {
     if (dest.size > 0) dest.start[0] = '\0';
+    g_wrote_result = false;
     error_text().clear();
     char* c = arguments;
     ExprValue first;
     if (!eval_or(c, first)) {
+        // The work area may hold what the failed evaluation left there.
+        if (dest.size > 0) dest.start[0] = '\0';
         report_pending_error();
         return;
     }
@@ -135,7 +141,7 @@ void call_string_function(const char* name, WorkArea dest, char* arguments) {
     scratch_set_top(saved);
     // A failed call shows nothing (the work area may still hold the text of
     // the first argument).
-    if (outcome != Outcome::Done && dest.size > 0) dest.start[0] = '\0';
+    if ((outcome != Outcome::Done || !g_wrote_result) && dest.size > 0) dest.start[0] = '\0';
     switch (outcome) {
         case Outcome::Done:
             break;
