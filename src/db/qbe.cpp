@@ -206,6 +206,12 @@ char* next_option_item(char*& cursor, char*& value) {
     return key;
 }
 
+char* expand_option_value(char* value) {
+    WorkArea work = scratch_work_area();
+    substitute_variables(value, work.start, work.size, kSubstDropUnknown);
+    return scratch_reserve(std::strlen(work.start) + 1);
+}
+
 bool parse_column_spec(char* name, int& size, int& rows) {
     size = 50;
     rows = 0;
@@ -244,9 +250,7 @@ char* build_qbe_statement(char* options) {
     char* value;
     while (char* key = next_option_item(cursor, value)) {
         if (value != nullptr) {
-            WorkArea work = scratch_work_area();
-            substitute_variables(value, work.start, work.size, kSubstDropUnknown);
-            char* expanded = scratch_reserve(std::strlen(work.start) + 1);
+            char* expanded = expand_option_value(value);
             if (starts_with_nocase(key, "TABLE", 5)) {
                 table = expanded;
             } else if (starts_with_nocase(key, "SELECT", 6)) {

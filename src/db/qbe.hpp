@@ -14,6 +14,11 @@ char* build_qbe_statement(char* options);
 // value is nullptr for an item without "=". Advances the cursor.
 char* next_option_item(char*& cursor, char*& value);
 
+// Expands the references of an option's value (undefined ones give
+// nothing) into the scratch area and keeps it there; the caller sets the
+// scratch top back when it is done with its options.
+char* expand_option_value(char* value);
+
 // Reads a column item ('name' for a text column, name:size or name:sizeXrows)
 // in place; returns whether it is a text column.
 bool parse_column_spec(char* name, int& size, int& rows);

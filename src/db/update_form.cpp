@@ -117,9 +117,7 @@ void build_update_form(char* options, char* row_template) {
     char* value;
     while (char* key = next_option_item(cursor, value)) {
         if (value != nullptr) {
-            WorkArea work = scratch_work_area();
-            substitute_variables(value, work.start, work.size, kSubstDropUnknown);
-            char* expanded = scratch_reserve(std::strlen(work.start) + 1);
+            char* expanded = expand_option_value(value);
             if (starts_with_nocase(key, "TABLE", 5)) {
                 statement = "UPDATE ";
                 statement += expanded;
