@@ -43,6 +43,12 @@ char* build_option_list_statement(char* text) {
         name = rest.substr(0, rest.find(' '));
     }
     TextBuffer<8192>& sql = command_buffers().sql;
+    if (name.empty()) {
+        // Nothing names a column (a size alone): there is no statement.
+        sql.clear();
+        g_option_list_name.clear();
+        return sql.data();
+    }
     sql.assign("SELECT DISTINCT ");
     sql.append(rest);
     sql.append(" ORDER BY ");
@@ -73,12 +79,16 @@ void write_option_list(char* statement, OutputChannel& output) {
         return;
     }
     expand_connection_text();
+    const char* name = g_option_list_name.c_str();
+    if (statement[0] == '\0') {
+        write_fragment("<B>[No option list found for ]</B>\n", output);
+        return;
+    }
     substitute_variables(statement, r.statement_text.data(), r.statement_text.bytes(), kOptionsSql);
     r.statement_text.sync_length();
     r.statement_status =
         execute_statement(r.connection_text, r.statement_text.data(), r.result_text, r.affected_rows);
     r.statement_text.sync_length();
-    const char* name = g_option_list_name.c_str();
     if (r.statement_status == kDbRow) {
         r.statement_status = fetch_row();
         if (r.statement_status == kDbRow && column_value(name)[0] != '\0') {
