@@ -11,6 +11,7 @@ namespace vexil {
 struct ResultItems {
     const char* connection_text = nullptr;  // connect text; nullptr or "" means none given
     bool connection_expanded = false;       // references in it have been expanded
+    TextBuffer<4096> form_connection;       // the form's "database" text, expanded
     TextBuffer<8192> statement_text;        // the statement as sent (sql_statement)
     TextBuffer<1024> result_text;           // outcome or diagnostic (sql_result, sql_error)
     int affected_rows = 0;                  // row count of the last statement

@@ -25,10 +25,18 @@ void expand_connection_text() {
     ResultItems& r = result_items();
     if (r.connection_expanded || r.connection_text == nullptr) return;
     std::string source(r.connection_text);
-    TextBuffer<256>& buffer = command_buffers().connection;
-    substitute_variables(source.data(), buffer.data(), buffer.bytes(), kOptionsPlain);
-    buffer.sync_length();
-    r.connection_text = buffer.c_str();
+    // A DATABASE command's text is expanded within its own 256-byte buffer;
+    // the form's "database" field may be longer and has a buffer of its own.
+    TextBuffer<256>& command = command_buffers().connection;
+    if (r.connection_text == command.c_str()) {
+        substitute_variables(source.data(), command.data(), command.bytes(), kOptionsPlain);
+        command.sync_length();
+    } else {
+        substitute_variables(source.data(), r.form_connection.data(), r.form_connection.bytes(),
+                             kOptionsPlain);
+        r.form_connection.sync_length();
+        r.connection_text = r.form_connection.c_str();
+    }
     r.connection_expanded = true;
 }
 

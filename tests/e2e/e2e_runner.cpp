@@ -1,15 +1,27 @@
 // End-to-end test runner: runs the vexil binary once for one case file and
 // compares what it produced with what the case expects.
 //
-// Usage: e2e_runner <path of the vexil binary> <case file>
+// Usage: e2e_runner [--backend sqlite|postgresql] <path of the vexil binary>
+//                   <case file>
 //
 // A case file is data: the arguments, environment, standard input and files
 // a run starts with, and the exact output and files it must leave behind.
 // tests/e2e/README.md describes the format. The runner creates a private
 // temporary directory, lays out the case's files there, runs the binary in it
 // with an empty environment plus what the case names, and reports every
-// difference it finds. Exit status: 0 when the case passes, 1 otherwise
-// (including a malformed case file).
+// difference it finds.
+//
+// A case with a "database" section is a database case: it runs against the
+// backend named by --backend, in a fresh database loaded with that section's
+// SQL script before the run and dropped after it. For sqlite the database is
+// the file test.db in the temporary directory; for postgresql it is a new
+// database on the test server whose settings are in the file named by
+// VEXIL_TEST_PG_ENV (written by tests/db/pg_server.sh).
+//
+// Exit status: 0 when the case passes, 1 otherwise (including a malformed
+// case file), 77 when the case needs the PostgreSQL test server and none was
+// started because PostgreSQL is not installed (1 instead when
+// VEXIL_REQUIRE_ALL=1).
 
 #include <fcntl.h>
 #include <poll.h>
@@ -19,6 +31,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -29,7 +42,6 @@
 #include <iostream>
 #include <map>
 #include <optional>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -55,8 +67,18 @@ const char* const kPassThroughEnv[] = {
 };
 const char kPassThroughPrefix[] = "VEXIL_TEST_";
 const char kDirToken[] = "@DIR@";
+const char kDsnToken[] = "@DSN@";
+const char kBackendToken[] = "@BACKEND@";
+
+const char* const kBackends[] = {"sqlite", "postgresql"};
+constexpr int kSkipExitCode = 77;
 
 struct CaseError {
+  std::string message;
+};
+
+// The case cannot run here (a service it needs is not available).
+struct SkipCase {
   std::string message;
 };
 
@@ -80,6 +102,10 @@ struct Case {
   std::vector<std::string> expect_no_files;
   std::vector<std::string> stdout_contains;
   bool stderr_allowed = false;
+  // Database cases only.
+  std::optional<std::string> database;  // SQL script loaded before the run
+  std::set<std::string> backends;       // empty: every backend
+  std::vector<NamedText> checks;        // name: a query; content: its output
 };
 
 struct Section {
@@ -261,9 +287,36 @@ Case parse_case(const std::string& text) {
     } else if (kind == "stderr-allowed") {
       once();
       c.stderr_allowed = true;
+    } else if (kind == "database") {
+      once();
+      c.database = s.content;
+    } else if (kind == "backends") {
+      once();
+      for (const std::string& line : content_lines(s.content)) {
+        std::string name = trim(line);
+        if (name.empty()) continue;
+        bool known = false;
+        for (const char* b : kBackends) known = known || name == b;
+        if (!known) {
+          throw CaseError{where + "unknown backend '" + name +
+                          "' (known: sqlite, postgresql)"};
+        }
+        c.backends.insert(name);
+      }
+      if (c.backends.empty()) {
+        throw CaseError{where + "backends names no backend"};
+      }
+    } else if (kind == "check") {
+      if (s.rest.empty()) {
+        throw CaseError{where + "section 'check' needs a query after 'check'"};
+      }
+      c.checks.push_back({s.rest, s.content});
     } else {
       throw CaseError{where + "unknown section '" + kind + "'"};
     }
+  }
+  if (!c.database && (!c.backends.empty() || !c.checks.empty())) {
+    throw CaseError{"sections 'backends' and 'check' need a 'database' section"};
   }
   return c;
 }
@@ -642,10 +695,21 @@ void put_env(std::vector<std::string>& env, const std::string& name,
 // satisfied returns null to the program (which must cope with it, as in a
 // normal build) and AddressSanitizer prints one warning line about it. That
 // line is dropped; everything else is kept.
+// Whether a line is "==<pid>==WARNING: AddressSanitizer failed to allocate
+// 0x<hex> bytes".
+bool is_alloc_warning(const std::string& line) {
+  static const std::string middle = "==WARNING: AddressSanitizer failed to allocate 0x";
+  if (line.size() < 2 || line.compare(0, 2, "==") != 0) return false;
+  std::size_t i = 2;
+  while (i < line.size() && std::isdigit(static_cast<unsigned char>(line[i]))) ++i;
+  if (i == 2 || line.compare(i, middle.size(), middle) != 0) return false;
+  i += middle.size();
+  std::size_t digits = i;
+  while (i < line.size() && std::isxdigit(static_cast<unsigned char>(line[i]))) ++i;
+  return i > digits && line.compare(i, std::string::npos, " bytes") == 0;
+}
+
 std::string unexpected_stderr(const std::string& err) {
-  static const std::regex alloc_warning(
-      "==[0-9]+==WARNING: AddressSanitizer failed to allocate 0x[0-9a-fA-F]+ "
-      "bytes");
   std::string kept;
   std::size_t pos = 0;
   while (pos < err.size()) {
@@ -653,7 +717,7 @@ std::string unexpected_stderr(const std::string& err) {
     std::size_t end = nl == std::string::npos ? err.size() : nl + 1;
     std::string line = err.substr(pos, end - pos);
     std::string bare = line.back() == '\n' ? line.substr(0, line.size() - 1) : line;
-    if (!std::regex_match(bare, alloc_warning)) kept += line;
+    if (!is_alloc_warning(bare)) kept += line;
     pos = end;
   }
   return kept;
@@ -671,8 +735,195 @@ void print_stderr(std::ostream& out, const std::string& label,
 }
 
 // ---------------------------------------------------------------------------
+// Database backends
+//
+// The command-line clients of the backends load a case's script and run its
+// check queries. Both print rows the same way: one line per row, the values
+// separated by "|", a NULL as nothing, no headings and no row counts.
 
-int run_case(const std::string& binary, const std::string& case_path) {
+struct DatabaseError {
+  std::string message;
+  std::string tool_out;
+  std::string tool_err;
+};
+
+// The first executable file NAME in the directories of dirs (a PATH-like
+// list), or NAME itself when there is none (exec then reports the failure).
+std::string find_program(const std::string& name, const std::string& dirs) {
+  std::size_t start = 0;
+  while (start <= dirs.size()) {
+    std::size_t colon = dirs.find(':', start);
+    if (colon == std::string::npos) colon = dirs.size();
+    std::string d = dirs.substr(start, colon - start);
+    if (!d.empty()) {
+      std::string candidate = d + "/" + name;
+      if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+    start = colon + 1;
+  }
+  return name;
+}
+
+// NAME=VALUE lines of a settings file; other lines are ignored.
+std::map<std::string, std::string> read_settings(const std::string& path) {
+  std::map<std::string, std::string> settings;
+  auto text = read_file(path);
+  if (!text) return settings;
+  for (const std::string& line : content_lines(*text)) {
+    std::size_t eq = line.find('=');
+    if (eq == std::string::npos || eq == 0) continue;
+    settings[trim(line.substr(0, eq))] = trim(line.substr(eq + 1));
+  }
+  return settings;
+}
+
+class Database {
+ public:
+  // Creates an empty database for backend ("sqlite" or "postgresql") for the
+  // case directory dir. Throws DatabaseError, or SkipCase when there is no
+  // PostgreSQL test server and skipping is allowed.
+  Database(std::string backend, std::string dir)
+      : backend_(std::move(backend)), dir_(std::move(dir)) {
+    const char* path = std::getenv("PATH");
+    path_ = path && *path ? path : "/usr/local/bin:/usr/bin:/bin";
+    if (backend_ == "sqlite") {
+      sqlite3_ = find_program("sqlite3", path_);
+      file_ = dir_ + "/test.db";
+      dsn_ = "DRIVER=SQLite3;Database=" + file_;
+    } else {
+      open_postgresql();
+    }
+  }
+  Database(const Database&) = delete;
+  Database& operator=(const Database&) = delete;
+  ~Database() { drop(); }
+
+  const std::string& dsn() const { return dsn_; }
+
+  // Runs an SQL script; fails on the first error.
+  void load(const std::string& script) {
+    RunResult r = backend_ == "sqlite"
+                      ? tool({sqlite3_, "-bail", "-batch", file_}, script)
+                      : psql(name_, {}, script);
+    if (!r.start_error.empty() || !r.exited || r.exit_code != 0 ||
+        (backend_ == "sqlite" && !r.err.empty())) {
+      throw DatabaseError{"loading the database script failed (" +
+                              (r.start_error.empty() ? describe_end(r)
+                                                     : r.start_error) +
+                              ")",
+                          r.out, r.err};
+    }
+  }
+
+  // Output of a query: one line per row, values separated by "|".
+  std::string query(std::string sql) {
+    std::string t = trim(sql);
+    if (t.empty() || t.back() != ';') sql += ";";
+    sql += "\n";
+    RunResult r =
+        backend_ == "sqlite"
+            ? tool({sqlite3_, "-bail", "-batch", "-separator", "|", file_}, sql)
+            : psql(name_, {"-A", "-t", "-F", "|"}, sql);
+    if (!r.start_error.empty() || !r.exited || r.exit_code != 0 ||
+        !r.err.empty()) {
+      throw DatabaseError{"the check query failed (" +
+                              (r.start_error.empty() ? describe_end(r)
+                                                     : r.start_error) +
+                              "): " + trim(sql),
+                          r.out, r.err};
+    }
+    return r.out;
+  }
+
+  // Drops a PostgreSQL database; returns a warning text, or "".
+  std::string drop() {
+    if (!created_) return "";
+    created_ = false;
+    RunResult r = psql("postgres", {},
+                       "DROP DATABASE IF EXISTS " + name_ + " WITH (FORCE);\n");
+    if (!r.exited || r.exit_code != 0) {
+      return "could not drop database " + name_ + ": " + r.err;
+    }
+    return "";
+  }
+
+ private:
+  void open_postgresql() {
+    const char* env_path = std::getenv("VEXIL_TEST_PG_ENV");
+    std::map<std::string, std::string> settings;
+    if (env_path && *env_path) settings = read_settings(env_path);
+    if (settings.count("port") == 0) {
+      const char* strict = std::getenv("VEXIL_REQUIRE_ALL");
+      std::string why =
+          env_path && *env_path
+              ? std::string("no PostgreSQL test server: ") + env_path +
+                    " does not exist or names no port"
+              : std::string("no PostgreSQL test server: VEXIL_TEST_PG_ENV is not set");
+      if (strict && std::string(strict) == "1") {
+        throw DatabaseError{why + " (VEXIL_REQUIRE_ALL=1 does not allow skipping)", "", ""};
+      }
+      throw SkipCase{why};
+    }
+    host_ = settings.count("host") ? settings["host"] : "127.0.0.1";
+    port_ = settings["port"];
+    user_ = settings.count("user") ? settings["user"] : "postgres";
+    std::string dirs = path_;
+    if (settings.count("bindir")) dirs = settings["bindir"] + ":" + dirs;
+    psql_ = find_program("psql", dirs);
+    static int counter = 0;
+    name_ = "vx_" + std::to_string(getpid()) + "_" + std::to_string(counter++);
+    RunResult r = psql("postgres", {}, "CREATE DATABASE " + name_ + ";\n");
+    if (!r.start_error.empty() || !r.exited || r.exit_code != 0) {
+      throw DatabaseError{"creating database " + name_ + " on " + host_ + ":" +
+                              port_ + " failed (" +
+                              (r.start_error.empty() ? describe_end(r)
+                                                     : r.start_error) +
+                              ")",
+                          r.out, r.err};
+    }
+    created_ = true;
+    dsn_ = "DRIVER=PostgreSQL ANSI;Servername=" + host_ + ";Port=" + port_ +
+           ";Database=" + name_ + ";Username=" + user_ +
+           ";Password=;SSLmode=disable";
+  }
+
+  // Runs a client in the case directory. HOME is that directory, so that no
+  // start-up file of the user's changes what the clients print.
+  RunResult tool(const std::vector<std::string>& argv,
+                 const std::string& input) {
+    std::vector<std::string> env{"PATH=" + path_, "HOME=" + dir_, "LC_ALL=C",
+                                 "PGCONNECT_TIMEOUT=10",
+                                 "PGOPTIONS=-c client_min_messages=warning"};
+    return run_process(argv, env, input, dir_);
+  }
+
+  RunResult psql(const std::string& database,
+                 const std::vector<std::string>& options,
+                 const std::string& input) {
+    std::vector<std::string> argv{psql_, "-X", "-q", "-v", "ON_ERROR_STOP=1",
+                                  "-h", host_, "-p", port_, "-U", user_,
+                                  "-d", database};
+    argv.insert(argv.end(), options.begin(), options.end());
+    argv.push_back("-f");
+    argv.push_back("-");
+    return tool(argv, input);
+  }
+
+  std::string backend_;
+  std::string dir_;
+  std::string path_;
+  std::string dsn_;
+  std::string sqlite3_;
+  std::string file_;
+  std::string psql_;
+  std::string host_, port_, user_, name_;
+  bool created_ = false;
+};
+
+// ---------------------------------------------------------------------------
+
+int run_case(const std::string& binary, const std::string& case_path,
+             const std::string& backend) {
   std::ostream& out = std::cout;
   auto text = read_file(case_path);
   if (!text) {
@@ -685,6 +936,21 @@ int run_case(const std::string& binary, const std::string& case_path) {
   } catch (const CaseError& e) {
     out << "FAIL: malformed case file " << case_path << ": " << e.message
         << "\n";
+    return 1;
+  }
+  if (c.database && backend.empty()) {
+    out << "FAIL: " << case_path
+        << " is a database case: give --backend sqlite|postgresql\n";
+    return 1;
+  }
+  if (!c.database && !backend.empty()) {
+    out << "FAIL: --backend given for " << case_path
+        << ", which has no database section\n";
+    return 1;
+  }
+  if (!c.backends.empty() && c.backends.count(backend) == 0) {
+    out << "FAIL: " << case_path << " does not run on backend " << backend
+        << " (see its backends section)\n";
     return 1;
   }
 
@@ -704,7 +970,36 @@ int run_case(const std::string& binary, const std::string& case_path) {
         << "\n";
     return 1;
   }
-  auto subst = [&](const std::string& s) { return replace_all(s, kDirToken, dir); };
+
+  // The database exists before the case's files and setup, so that both can
+  // name it; it is dropped when this function returns, however it returns.
+  std::optional<Database> db;
+  if (c.database) {
+    try {
+      db.emplace(backend, dir);
+      db->load(replace_all(replace_all(*c.database, kDirToken, dir),
+                           kBackendToken, backend));
+    } catch (const SkipCase& e) {
+      fs::remove_all(dir, ec);
+      out << "SKIP: " << e.message << "\n";
+      return kSkipExitCode;
+    } catch (const DatabaseError& e) {
+      out << "Case: " << case_path << " (backend " << backend << ")\n";
+      out << "FAIL: " << e.message << "\n";
+      print_stderr(out, "client stdout", e.tool_out);
+      print_stderr(out, "client stderr", e.tool_err);
+      out << "Temporary directory kept: " << dir << "\n";
+      return 1;
+    }
+  }
+  auto subst = [&](const std::string& s) {
+    std::string r = replace_all(s, kDirToken, dir);
+    if (db) {
+      r = replace_all(r, kDsnToken, db->dsn());
+      r = replace_all(r, kBackendToken, backend);
+    }
+    return r;
+  };
 
   std::vector<std::string> failures;
   RunResult run;
@@ -797,6 +1092,22 @@ int run_case(const std::string& binary, const std::string& case_path) {
       }
     }
 
+    for (const NamedText& check : c.checks) {
+      std::string expected = subst(check.content);
+      try {
+        std::string actual = db->query(subst(check.name));
+        if (actual != expected) {
+          failures.push_back("check query gives other rows: " + check.name);
+          report_text_mismatch(details, "rows of '" + check.name + "'",
+                               expected, actual);
+        }
+      } catch (const DatabaseError& e) {
+        failures.push_back(e.message);
+        print_stderr(details, "client stdout", e.tool_out);
+        print_stderr(details, "client stderr", e.tool_err);
+      }
+    }
+
     if (!unexpected_stderr(run.err).empty() && !c.stderr_allowed) {
       failures.push_back("stderr is not empty");
     }
@@ -806,17 +1117,26 @@ int run_case(const std::string& binary, const std::string& case_path) {
     }
   }
 
+  if (db) {
+    std::string warning = db->drop();
+    if (!warning.empty()) out << "warning: " << warning << "\n";
+  }
+
   if (failures.empty()) {
     fs::remove_all(dir, ec);
     if (ec) {
       out << "warning: could not remove " << dir << ": " << ec.message()
           << "\n";
     }
-    out << "PASS " << case_path << "\n";
+    out << "PASS " << case_path;
+    if (!backend.empty()) out << " (backend " << backend << ")";
+    out << "\n";
     return 0;
   }
 
-  out << "Case: " << case_path << "\n";
+  out << "Case: " << case_path;
+  if (!backend.empty()) out << " (backend " << backend << ")";
+  out << "\n";
   for (const std::string& f : failures) out << "FAIL: " << f << "\n";
   out << details.str();
   if (ran) print_stderr(out, "stderr", run.err);
@@ -827,9 +1147,26 @@ int run_case(const std::string& binary, const std::string& case_path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
+  std::string backend;
+  int first = 1;
+  if (argc > 1 && std::string(argv[1]) == "--backend") {
+    if (argc < 3) {
+      std::cerr << "e2e_runner: --backend needs a name\n";
+      return 1;
+    }
+    backend = argv[2];
+    bool known = false;
+    for (const char* b : kBackends) known = known || backend == b;
+    if (!known) {
+      std::cerr << "e2e_runner: unknown backend '" << backend
+                << "' (known: sqlite, postgresql)\n";
+      return 1;
+    }
+    first = 3;
+  }
+  if (argc - first != 2) {
     std::cerr << "usage: " << (argc > 0 ? argv[0] : "e2e_runner")
-              << " <vexil binary> <case file>\n";
+              << " [--backend sqlite|postgresql] <vexil binary> <case file>\n";
     return 1;
   }
   // A program that closes its standard input early must not kill the runner
@@ -837,10 +1174,11 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
 
   std::error_code ec;
-  fs::path binary = fs::absolute(argv[1], ec);
+  fs::path binary = fs::absolute(argv[first], ec);
   if (ec || access(binary.c_str(), X_OK) != 0) {
-    std::cout << "FAIL: program is not an executable file: " << argv[1] << "\n";
+    std::cout << "FAIL: program is not an executable file: " << argv[first]
+              << "\n";
     return 1;
   }
-  return run_case(binary.string(), argv[2]);
+  return run_case(binary.string(), argv[first + 1], backend);
 }
