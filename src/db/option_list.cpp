@@ -70,10 +70,10 @@ char* build_option_list_statement(char* text) {
 void write_option_list(char* statement, OutputChannel& output) {
     ResultItems& r = result_items();
     if (r.connection_text == nullptr || r.connection_text[0] == '\0') {
-        write_fragment(
-            "<P><B><H2>Error in Form Data</H2>\n <P>The database connection specification was not "
-            "found. Refer to documentation.\n</B><P>\n",
-            output);
+        std::string message = "<P><B>";
+        message += kMissingConnectionText;
+        message += "</B><P>\n";
+        write_fragment(message, output);
         r.statement_status = kDbFailed;
         r.result_text.assign("No database connection string given");
         return;
@@ -84,11 +84,7 @@ void write_option_list(char* statement, OutputChannel& output) {
         write_fragment("<B>[No option list found for ]</B>\n", output);
         return;
     }
-    substitute_variables(statement, r.statement_text.data(), r.statement_text.bytes(), kOptionsSql);
-    r.statement_text.sync_length();
-    r.statement_status =
-        execute_statement(r.connection_text, r.statement_text.data(), r.result_text, r.affected_rows);
-    r.statement_text.sync_length();
+    execute_substituted(statement);
     if (r.statement_status == kDbRow) {
         r.statement_status = fetch_row();
         if (r.statement_status == kDbRow && column_value(name)[0] != '\0') {

@@ -40,6 +40,15 @@ void expand_connection_text() {
     r.connection_expanded = true;
 }
 
+void execute_substituted(char* statement) {
+    ResultItems& r = result_items();
+    substitute_variables(statement, r.statement_text.data(), r.statement_text.bytes(), kOptionsSql);
+    r.statement_text.sync_length();
+    r.statement_status =
+        execute_statement(r.connection_text, r.statement_text.data(), r.result_text, r.affected_rows);
+    r.statement_text.sync_length();
+}
+
 void run_sql_command(char* statement) {
     ResultItems& r = result_items();
     r.table_mode = false;
@@ -51,9 +60,7 @@ void run_sql_command(char* statement) {
     r.affected_rows = 0;
 
     if (r.connection_text == nullptr || r.connection_text[0] == '\0') {
-        error_text().format("<P><B>%s</B><P>\n",
-                            "<H2>Error in Form Data</H2>\n <P>The database connection "
-                            "specification was not found. Refer to documentation.\n");
+        error_text().format("<P><B>%s</B><P>\n", kMissingConnectionText);
         report_error(error_text().view());
         r.statement_status = -1;
         r.result_text.assign("No database connection string given");
@@ -65,11 +72,7 @@ void run_sql_command(char* statement) {
         publish(r);
         return;
     }
-    substitute_variables(statement, r.statement_text.data(), r.statement_text.bytes(), kOptionsSql);
-    r.statement_text.sync_length();
-    r.statement_status =
-        execute_statement(r.connection_text, r.statement_text.data(), r.result_text, r.affected_rows);
-    r.statement_text.sync_length();
+    execute_substituted(statement);
     if (r.statement_status == kDbRow) {
         r.statement_status = fetch_row();
         if (r.statement_status == kDbNoRows) {
