@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is needed, then builds Vexil and runs every test twice: in the
 # normal build (build/) and in a build with AddressSanitizer and
-# UndefinedBehaviorSanitizer (build-asan/). Exits non-zero if any step fails.
+# UndefinedBehaviorSanitizer (build-sanitize/). Exits non-zero if any step fails.
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
 
@@ -53,7 +53,7 @@ if ! bash scripts/install-deps.sh; then
   exit 1
 fi
 
-if build build "normal build"; then
+if build build "normal build" -DVEXIL_WERROR=ON; then
   run_ctest build "normal build"
 fi
 
@@ -62,8 +62,10 @@ fi
 # program see a failed allocation instead of ASan aborting.
 export ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-if build build-asan "sanitizer build" -DVEXIL_SANITIZE=ON; then
-  run_ctest build-asan "sanitizer build"
+# The sanitizer build uses clang, so that both supported compilers build the
+# project warning-free on every run (the normal build uses the default g++).
+if build build-sanitize "sanitizer build (clang)" -DVEXIL_SANITIZE=ON -DVEXIL_WERROR=ON -DCMAKE_CXX_COMPILER=clang++; then
+  run_ctest build-sanitize "sanitizer build (clang)"
 fi
 
 echo
