@@ -308,7 +308,12 @@ char* build_qbe_statement(char* options) {
             sql += " ORDER BY ";
             sql += order;
         }
-        sql_buffer.assign(sql);
+        // A cut statement could select other rows than asked for: refuse it.
+        if (sql.size() >= sql_buffer.bytes()) {
+            report_error("Too many column values for QBE statement");
+        } else {
+            sql_buffer.assign(sql);
+        }
     }
     scratch_set_top(saved_top);
     return sql_buffer.data();

@@ -40,16 +40,19 @@ void expand_connection_text() {
     r.connection_expanded = true;
 }
 
-void execute_substituted(char* statement) {
+void execute_substituted(const char* statement) {
     ResultItems& r = result_items();
-    substitute_variables(statement, r.statement_text.data(), r.statement_text.bytes(), kOptionsSql);
+    // The statement is substituted from a copy: the SQL buffer keeps the
+    // text as written (an update form may append its WHERE clause to it).
+    std::string source(statement);
+    substitute_variables(source.data(), r.statement_text.data(), r.statement_text.bytes(), kOptionsSql);
     r.statement_text.sync_length();
     r.statement_status =
         execute_statement(r.connection_text, r.statement_text.data(), r.result_text, r.affected_rows);
     r.statement_text.sync_length();
 }
 
-void run_sql_command(char* statement) {
+void run_sql_command(const char* statement) {
     ResultItems& r = result_items();
     r.table_mode = false;
     r.form_mode = false;

@@ -11,14 +11,14 @@ inline constexpr const char* kMissingConnectionText =
     "<H2>Error in Form Data</H2>\n <P>The database connection specification was not found. "
     "Refer to documentation.\n";
 
-// `statement` is the command's raw argument text (writable working
-// material), or a statement built by QBE.
-void run_sql_command(char* statement);
+// `statement` is the command's raw argument text, or a statement built by
+// QBE; it is left as it is.
+void run_sql_command(const char* statement);
 
 // Substitutes the statement (with the options of SQL statements) into the
 // statement text and executes it on the current level, leaving the status,
 // the outcome text and the row count in the result items.
-void execute_substituted(char* statement);
+void execute_substituted(const char* statement);
 
 // Expands the references of the connection text once per DATABASE command
 // (or once for the form's "database" field), keeping the result in the

@@ -57,6 +57,9 @@ std::string key_row(const char* name) {
            n + "\" TYPE=\"hidden\" VALUE=\"$" + n + "$\"></TD></TR>\n";
 }
 
+// A browser drops the newline right after <TEXTAREA> but keeps one before
+// </TEXTAREA>, so the value is followed directly by the closing tag: the text
+// posted back is exactly the stored text.
 std::string field_row(const char* name, int size, int rows) {
     std::string label = label_of(name);
     std::string n(name);
@@ -79,16 +82,12 @@ std::string field_row(const char* name, int size, int rows) {
         if (lines * columns != size) ++columns;
     }
     return head + "<TEXTAREA NAME=\"" + n + "\" COLS=\"" + std::to_string(columns) + "\" ROWS=\"" +
-           std::to_string(lines) + "\" WRAP=\"virtual\">\n$" + n + "$\n</TEXTAREA></TD></TR>\n";
+           std::to_string(lines) + "\" WRAP=\"virtual\">\n$" + n + "$</TEXTAREA></TD></TR>\n";
 }
 
 }  // namespace
 
 void build_update_form(char* options, char* row_template) {
-    std::size_t length = 0;
-    auto append_row = [&](std::string_view piece) {
-        length += copy_bounded(row_template + length, kLoopBufferSize - length, piece);
-    };
     row_template[0] = '\0';
     const char* action = script_name();
     if (action[0] == '\0') {
@@ -99,18 +98,31 @@ void build_update_form(char* options, char* row_template) {
     std::string header = "<FORM METHOD=\"POST\" ACTION=\"";
     append_html_escaped(header, action);
     header += "\"><TABLE>\n";
-    set_table_header(header);
 
     TextBuffer<8192>& sql_buffer = command_buffers().sql;
     std::string statement(sql_buffer.view());
-    TextBuffer<1024> where;
+    std::string rows;
+    std::string where;
     const char* input_template = nullptr;
     bool table_given = false;
     int keys = 0, columns = 0;
 
-    auto finish = [&](bool keep_statement) {
-        if (keep_statement) sql_buffer.assign(statement);
+    // Ends the command: what was built goes to the header, the loop buffer
+    // and the SQL buffer. A form or statement that does not fit is refused
+    // whole, since a cut one would post back an UPDATE that loses data.
+    auto finish = [&](const char* message) {
+        if (statement.size() >= sql_buffer.bytes() || rows.size() >= kLoopBufferSize ||
+            header.size() >= kTableHeaderSize) {
+            message = "Too many columns for UPDATEFORM command";
+            rows.clear();
+        } else {
+            sql_buffer.assign(statement);
+        }
+        set_table_header(header);
+        copy_bounded(row_template, kLoopBufferSize, rows);
         scratch_set_top(saved_top);
+        if (message != nullptr) report_error(message);
+        return message == nullptr;
     };
 
     char* cursor = options;
@@ -130,12 +142,11 @@ void build_update_form(char* options, char* row_template) {
                 while (*list != '\0') {
                     char* comma = std::strchr(list, ',');
                     if (comma != nullptr) *comma = '\0';
-                    int size, rows;
-                    bool text = parse_column_spec(list, size, rows);
-                    std::string condition(keys == 0 ? " WHERE " : " AND ");
-                    append_assignment(condition, list, text);
-                    where.append(condition);
-                    append_row(key_row(list));
+                    int size, lines;
+                    bool text = parse_column_spec(list, size, lines);
+                    where += keys == 0 ? " WHERE " : " AND ";
+                    append_assignment(where, list, text);
+                    rows += key_row(list);
                     ++keys;
                     if (comma == nullptr) break;
                     list = comma + 1;
@@ -143,46 +154,40 @@ void build_update_form(char* options, char* row_template) {
                 }
             } else {
                 error_text().format("Unrecognized option for UPDATEFORM: %s", key);
-                report_error(error_text().view());
-                finish(true);
+                finish(error_text().c_str());
                 return;
             }
             continue;
         }
         if (!table_given) {
-            report_error("No table defined for update in UPDATEFORM command");
-            finish(true);
+            finish("No table defined for update in UPDATEFORM command");
             return;
         }
         if (columns > 0) statement += ",";
-        int size, rows;
-        bool text = parse_column_spec(key, size, rows);
+        int size, lines;
+        bool text = parse_column_spec(key, size, lines);
         append_assignment(statement, key, text);
         if (!text && size == 50) size = 12;
-        append_row(field_row(key, size, rows));
+        rows += field_row(key, size, lines);
         ++columns;
     }
 
-    if (row_template[0] == '\0') {
-        report_error("No columns defined in UPDATEFORM command");
-        finish(true);
+    if (rows.empty()) {
+        finish("No columns defined in UPDATEFORM command");
         return;
     }
     if (keys == 0) {
-        report_error("No key field defined for UPDATEFORM command");
-        row_template[0] = '\0';
-        finish(true);
+        rows.clear();
+        finish("No key field defined for UPDATEFORM command");
         return;
     }
     if (input_template != nullptr) {
-        std::string hidden = "<INPUT NAME=\"input\" TYPE=\"hidden\" VALUE=\"";
-        append_html_escaped(hidden, input_template);
-        hidden += "\">\n";
-        append_table_header(hidden);
+        header += "<INPUT NAME=\"input\" TYPE=\"hidden\" VALUE=\"";
+        append_html_escaped(header, input_template);
+        header += "\">\n";
     }
-    statement += where.view();
-    finish(true);
-    result_items().form_mode = true;
+    statement += where;
+    if (finish(nullptr)) result_items().form_mode = true;
 }
 
 void write_form_end(OutputChannel& output) {
