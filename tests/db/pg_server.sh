@@ -2,160 +2,70 @@
 # Starts or stops a private PostgreSQL server for the database tests.
 #
 # Usage: pg_server.sh start|stop DIR
-#
-# start: creates a new cluster, trust authentication for 127.0.0.1 and the
-#   unix socket only, listening on 127.0.0.1 only, on a free port chosen at
-#   random from 20000 to 60000, and writes DIR/env with the settings that
-#   clients need, one NAME=VALUE a line:
-#     host=127.0.0.1  port=N  user=vexil  bindir=<server binaries>
-#     rundir=<directory holding data/, the socket and the log>
-#     datadir=<the cluster>
-#   The cluster lives in DIR/data when the server's user can reach DIR and
-#   the socket path fits; otherwise in a new directory under /tmp.
-#   As root the server runs as the user "postgres", since PostgreSQL refuses
-#   to run as root.
-# stop: stops the server of DIR (pg_ctl stop -m fast) and removes the cluster
-#   and DIR/env. Stopping when nothing runs is not an error.
-#
-# Exit status: 0 done, 1 failure, 77 skipped because the PostgreSQL server
-# binaries are not installed (a failure instead when VEXIL_REQUIRE_ALL=1, so
-# that a CI run cannot pass by skipping).
+# start: a new cluster in a new directory under /tmp (short socket path),
+#   trust authentication on its socket and 127.0.0.1 only, listening on
+#   127.0.0.1 at a free random port from 20000 to 60000; writes DIR/env
+#   (host=, port=, user=, bindir=, rundir= lines). As root the server runs as
+#   the user postgres, since PostgreSQL refuses to run as root.
+# stop: stops the server that DIR/env names and removes its directory;
+#   nothing running is not an error.
+# Exit status: 0 done, 1 failure, 77 no server binaries (1 instead when
+# VEXIL_REQUIRE_ALL=1).
 set -uo pipefail
 
-readonly db_user=vexil
-readonly start_attempts=6
+fail() { echo "FAIL: $*"; exit 1; }
 
-fail() {
-  echo "FAIL: $*"
-  exit 1
-}
+[[ $# -eq 2 && ($1 == start || $1 == stop) ]] || fail "usage: $0 start|stop DIR"
+mkdir -p "$2" || fail "cannot create $2"
+env_file=$2/env
 
-usage() {
-  fail "usage: $0 start|stop DIR"
-}
-
-[[ $# -eq 2 ]] || usage
-action=$1
-dir=$2
-[[ -n "$dir" ]] || usage
-case "$action" in start | stop) ;; *) usage ;; esac
-mkdir -p "$dir" || fail "cannot create $dir"
-dir=$(cd "$dir" && pwd -P) || fail "cannot enter $dir"
-env_file=$dir/env
-
-# The directory of initdb and pg_ctl: VEXIL_PG_BINDIR when set, else the
-# newest /usr/lib/postgresql/*/bin, else whatever PATH has.
-find_bindir() {
-  if [[ -n "${VEXIL_PG_BINDIR:-}" ]]; then
-    [[ -x "$VEXIL_PG_BINDIR/pg_ctl" ]] && echo "$VEXIL_PG_BINDIR"
-    return
-  fi
-  local candidate
-  candidate=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)
-  if [[ -n "$candidate" && -x "$candidate/initdb" && -x "$candidate/pg_ctl" ]]; then
-    echo "$candidate"
-    return
-  fi
-  candidate=$(command -v pg_ctl 2>/dev/null) || return
-  candidate=$(dirname "$candidate")
-  [[ -x "$candidate/initdb" ]] && echo "$candidate"
-}
-
-# Runs a command as the server's user, from / so that a working directory
-# the user cannot enter does not matter.
-as_server_user() {
-  if [[ $(id -u) -eq 0 ]]; then
-    (cd / && runuser -u postgres -- "$@")
-  else
-    (cd / && "$@")
-  fi
-}
-
-# Reads NAME from the env file.
-env_value() {
-  sed -n "s/^$1=//p" "$env_file" 2>/dev/null | head -n 1
+# Runs a command as the server's user, from / (which that user can enter).
+as_server() {
+  if [[ $EUID -eq 0 ]]; then (cd / && runuser -u postgres -- "$@"); else (cd / && "$@"); fi
 }
 
 stop_server() {
-  local bindir datadir rundir pid
-  bindir=$(env_value bindir)
-  datadir=$(env_value datadir)
-  rundir=$(env_value rundir)
-  [[ -n "$datadir" ]] || datadir=$dir/data
-  [[ -n "$rundir" ]] || rundir=$dir
-  [[ -n "$bindir" ]] || bindir=$(find_bindir)
-  if [[ -f "$datadir/postmaster.pid" ]]; then
-    pid=$(head -n 1 "$datadir/postmaster.pid")
-    if [[ -n "$bindir" ]]; then
-      as_server_user "$bindir/pg_ctl" stop -D "$datadir" -m fast -w -t 30 >/dev/null 2>&1
-    fi
-    # The server this script started must not outlive the tests.
-    if [[ "$pid" =~ ^[0-9]+$ ]] && kill -0 "$pid" 2>/dev/null; then
-      kill -9 "$pid" 2>/dev/null
-      for _ in $(seq 50); do
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
-      done
-    fi
+  [[ -f $env_file ]] || return 0
+  local bindir rundir
+  bindir=$(sed -n 's/^bindir=//p' "$env_file")
+  rundir=$(sed -n 's/^rundir=//p' "$env_file")
+  if [[ -f $rundir/data/postmaster.pid ]]; then
+    as_server "$bindir/pg_ctl" stop -D "$rundir/data" -m fast -w -t 30 >/dev/null 2>&1 ||
+      kill -9 "$(head -n 1 "$rundir/data/postmaster.pid")" 2>/dev/null
   fi
+  [[ $rundir == /tmp/vexil-pg.* ]] && rm -rf "$rundir"
   rm -f "$env_file"
-  rm -rf "$datadir"
-  [[ "$rundir" != "$dir" ]] && rm -rf "$rundir"
-  rm -f "$dir/server.log"
-  return 0
 }
 
-if [[ "$action" == stop ]]; then
+if [[ $1 == stop ]]; then
   stop_server
   echo "PostgreSQL test server stopped"
   exit 0
 fi
 
-# --- start ---------------------------------------------------------------------
-
-bindir=$(find_bindir)
-if [[ -z "$bindir" ]]; then
-  if [[ "${VEXIL_REQUIRE_ALL:-}" == 1 ]]; then
-    fail "the PostgreSQL server binaries are not installed (VEXIL_REQUIRE_ALL=1 does not allow skipping)"
-  fi
-  echo "SKIP: the PostgreSQL server binaries are not installed"
+bindir=${VEXIL_PG_BINDIR:-$(printf '%s\n' /usr/lib/postgresql/*/bin | sort -V | tail -n 1)}
+if [[ ! -x $bindir/pg_ctl || ! -x $bindir/initdb ]]; then
+  [[ ${VEXIL_REQUIRE_ALL:-} == 1 ]] && fail "no PostgreSQL server binaries (VEXIL_REQUIRE_ALL=1)"
+  echo "SKIP: no PostgreSQL server binaries"
   exit 77
 fi
-if [[ $(id -u) -eq 0 ]]; then
-  getent passwd postgres >/dev/null || fail "running as root needs the user postgres"
-fi
 
-# A server left behind by an interrupted run goes first.
-stop_server
+stop_server  # one left behind by an interrupted run
+rundir=$(mktemp -d /tmp/vexil-pg.XXXXXX) || fail "mktemp failed"
+[[ $EUID -eq 0 ]] && chown postgres: "$rundir"
+printf 'bindir=%s\nrundir=%s\n' "$bindir" "$rundir" >"$env_file"  # for stop_server
 
-# Where the cluster and the socket go. The socket path must stay below the
-# 107-byte limit of unix socket names.
-rundir=$dir
-if [[ $(id -u) -eq 0 ]]; then
-  chown postgres: "$dir" 2>/dev/null
-fi
-if [[ ${#dir} -gt 80 ]] || ! as_server_user test -w "$dir" -a -x "$dir"; then
-  rundir=$(mktemp -d /tmp/vexil-pg.XXXXXX) || fail "mktemp failed"
-  [[ $(id -u) -eq 0 ]] && chown postgres: "$rundir"
-fi
-datadir=$rundir/data
-log=$rundir/server.log
+die() {
+  cat "$rundir/initdb.log" "$rundir/log" 2>/dev/null
+  stop_server
+  fail "$*"
+}
 
-if ! as_server_user "$bindir/initdb" -D "$datadir" -U "$db_user" -A trust -E UTF8 \
-      --locale=C -N >"$dir/initdb.log" 2>&1; then
-  cat "$dir/initdb.log"
-  [[ "$rundir" != "$dir" ]] && rm -rf "$rundir"
-  rm -rf "$dir/data"
-  fail "initdb failed"
-fi
-rm -f "$dir/initdb.log"
-
-# Trust, but only on the socket and on 127.0.0.1.
-printf '%s\n' \
-  'local all all trust' \
-  'host all all 127.0.0.1/32 trust' >"$datadir/pg_hba.conf"
+as_server "$bindir/initdb" -D "$rundir/data" -U vexil -A trust -E UTF8 --locale=C -N \
+  >"$rundir/initdb.log" 2>&1 || die "initdb failed"
+printf 'local all all trust\nhost all all 127.0.0.1/32 trust\n' >"$rundir/data/pg_hba.conf"
 # Durability is of no use to throw-away test databases; speed is.
-cat >>"$datadir/postgresql.conf" <<EOF
+cat >>"$rundir/data/postgresql.conf" <<EOF
 listen_addresses = '127.0.0.1'
 unix_socket_directories = '$rundir'
 fsync = off
@@ -163,45 +73,21 @@ synchronous_commit = off
 full_page_writes = off
 shared_buffers = 16MB
 max_connections = 40
-logging_collector = off
 EOF
 
-port_in_use() {
-  (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
-}
-
-started=0
-for _ in $(seq "$start_attempts"); do
+started=
+for _ in 1 2 3 4 5 6; do
   port=$((20000 + (RANDOM * 32768 + RANDOM) % 40001))
-  port_in_use "$port" && continue
-  [[ -e "$rundir/.s.PGSQL.$port" ]] && continue
-  if as_server_user "$bindir/pg_ctl" start -D "$datadir" -l "$log" -w -t 60 \
-        -o "-p $port" >/dev/null 2>&1; then
+  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && continue
+  if as_server "$bindir/pg_ctl" start -D "$rundir/data" -l "$rundir/log" -w -t 60 \
+      -o "-p $port" >/dev/null 2>&1; then
     started=1
     break
   fi
-  # Another process may have taken the port meanwhile; anything else is
-  # reported below when the attempts are used up.
-  as_server_user "$bindir/pg_ctl" stop -D "$datadir" -m immediate >/dev/null 2>&1
 done
-if [[ $started -ne 1 ]]; then
-  [[ -f "$log" ]] && cat "$log"
-  printf 'datadir=%s\nrundir=%s\nbindir=%s\n' "$datadir" "$rundir" "$bindir" >"$env_file"
-  stop_server
-  fail "the PostgreSQL server did not start"
-fi
-
-printf 'host=127.0.0.1\nport=%s\nuser=%s\nbindir=%s\nrundir=%s\ndatadir=%s\n' \
-  "$port" "$db_user" "$bindir" "$rundir" "$datadir" >"$env_file.new"
-
-# The server must answer on its TCP port before the tests begin.
-if ! PGCONNECT_TIMEOUT=10 "$bindir/psql" -X -q -h 127.0.0.1 -p "$port" -U "$db_user" \
-      -d postgres -c 'SELECT 1' >/dev/null 2>&1; then
-  mv "$env_file.new" "$env_file"
-  [[ -f "$log" ]] && cat "$log"
-  stop_server
-  fail "the PostgreSQL server does not answer on 127.0.0.1:$port"
-fi
-mv "$env_file.new" "$env_file"
-echo "PostgreSQL test server running on 127.0.0.1:$port (cluster $datadir)"
-exit 0
+[[ -n $started ]] || die "the PostgreSQL server did not start"
+PGCONNECT_TIMEOUT=10 "$bindir/psql" -X -q -h 127.0.0.1 -p "$port" -U vexil -d postgres \
+  -c 'SELECT 1' >/dev/null 2>&1 || die "the server does not answer on 127.0.0.1:$port"
+printf 'host=127.0.0.1\nport=%s\nuser=vexil\nbindir=%s\nrundir=%s\n' \
+  "$port" "$bindir" "$rundir" >"$env_file"
+echo "PostgreSQL test server running on 127.0.0.1:$port (cluster $rundir/data)"
