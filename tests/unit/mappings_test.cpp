@@ -1,27 +1,74 @@
-// TRANSLATE and FORMAT definitions: how the argument texts are parsed, which
-// definition answers for a name, and the limits (32 tables, 99 pairs, 50
-// pictures, 48 characters a picture).
-#include <gtest/gtest.h>
-
-#include <string>
-
-#include "cgi/tracked_memory.hpp"
-#include "variables/mappings.hpp"
-#include "variables/variable_table.hpp"
+// format_picture (number pictures: sign, currency, digit positions, leading
+// zeros, fraction cut, text after the digits; text pictures) and the
+// TRANSLATE and FORMAT definitions with their limits.
+#include "support.hpp"
 
 namespace vexil {
 namespace {
 
-class MappingTest : public ::testing::Test {
-protected:
-    void SetUp() override { clear(); }
-    void TearDown() override { clear(); }
-    static void clear() {
-        free_tracked();
-        reset_mappings();
-        reset_variable_state();
+TEST(Picture, LaysTheValueIntoThePicture) {
+    struct { const char* picture; const char* value; const char* expected; } rows[] = {
+        // grouping; unfilled # and the comma left of them are not shown; high digits dropped
+        {"#,##0.00", "1234.5", "1,234.50"},
+        {"#,##0.00", "1234567.891", "4,567.89"},
+        {"#,##0", "1234.56", "1,234"},
+        // sign: none in the picture, "-" for negatives only, "+" always
+        {"#,##0.00", "-5", "5.00"},
+        {"-#,##0.00", "1234.5", "1,234.50"},
+        {"+0.0", "3", "+3.0"},
+        {"+0.0", "-3", "-3.0"},
+        {"-0.00", "+2.5", "2.50"},
+        {"-0.0", "1.5-", "-1.5"},
+        {"-##0.00", "-.5", "-0.50"},
+        // currency symbols go right before the leftmost digit, after the sign
+        {"$#,##0.00", "5", "$5.00"},
+        {"-$#,##0", "-1500", "-$1,500"},
+        {"+$0.00", "2", "+$2.00"},
+        {"$0", "123", "$3"},
+        {"-\xA3" "0", "-7", "-\xA3" "7"},
+        // leading zeros stay; the run of zeros stops at any other character
+        {"000", "7", "007"},
+        {"0,000", "5", "005"},
+        {"#0#", "5", "05"},
+        {"00:00", "930", "09:30"},
+        {"(###) ###-####", "5551234567", "555) 123-4567"},
+        {"000", "1 2", "102"},
+        // fraction: cut, never rounded; a # without a digit ends the result
+        {"0.##", "7", "7."},
+        {"0.0", "2.99", "2.9"},
+        {"0.#0", "1.5", "1.50"},
+        {".00", "5", ".00"},
+        {"0.00", "1. 5", "1.00"},
+        // text after the fraction is dropped; empty values and pictures give ""
+        {"0.00 kg", "2", "2.00"},
+        {"#,##0.00", "", ""},
+        {"", "abc", ""},
+        // text mode: a letter makes the value text; the result ends where the value runs out
+        {"##-##-##", "TUV", "TU-V"},
+        {"##-##-##", "TUVWXYZ", "TU-VW-XY"},
+        {"###-###", "AB12CD34", "AB1-2CD"},
+        {"$##", "ab", "$ab"},
+        {"(#)", "x", "(x"},
+        {"0#0", "ab", "0a0"},
+    };
+    for (const auto& r : rows) {
+        std::string picture = r.picture;
+        EXPECT_STREQ(format_picture(picture.c_str(), r.value), r.expected) << r.picture << " | " << r.value;
+        EXPECT_EQ(picture, r.picture) << "the caller's picture must stay intact";
     }
-    // The definitions take writable texts.
+}
+
+TEST(Picture, CutTo48CharactersAndNeverPastTheResult) {
+    // The point is the 48th character: the fraction positions behind it are cut.
+    std::string picture = std::string(47, '0') + ".00";
+    EXPECT_EQ(format_picture(picture.c_str(), "1.5"), std::string(46, '0') + "1.");
+    EXPECT_STREQ(format_picture("#,##0.00", std::string(500, '9').c_str()), "9,999.00");
+    EXPECT_STREQ(format_picture("##-##", std::string(500, 'x').c_str()), "xx-xx");
+    EXPECT_EQ(format_picture(std::string(48, '#').c_str(), std::string(60, 'y').c_str()), std::string(48, 'y'));
+}
+
+class MappingTest : public test::Fresh {
+protected:
     static void translate(std::string text) { define_translation(text.data()); }
     static void format(std::string text) { define_format_list(text.data()); }
     static std::string picture(const char* name) {
@@ -30,127 +77,50 @@ protected:
     }
 };
 
-TEST_F(MappingTest, TranslateMapsExactValues) {
-    translate("status 0=Open, 1=\"On hold\", 2=Closed");
-    EXPECT_STREQ(translate_value("status", "0"), "Open");
-    EXPECT_STREQ(translate_value("status", "1"), "On hold");
-    EXPECT_STREQ(translate_value("STATUS", "2"), "Closed");  // the name ignores case
-    EXPECT_STREQ(translate_value("status", "3"), "3");       // no pair: unchanged
-    EXPECT_STREQ(translate_value("status", "1 "), "1 ");     // whole text compared
-    EXPECT_STREQ(translate_value("other", "1"), "1");        // no table for the name
-
-    translate("yn y=Yes");
-    EXPECT_STREQ(translate_value("yn", "y"), "Yes");
-    EXPECT_STREQ(translate_value("yn", "Y"), "Y");  // the value keeps its letter case
-}
-
-TEST_F(MappingTest, TranslatePairTexts) {
-    translate("s 0=\"\", \" \"=none, $x$=dollar, \"a,b\"=comma, 'k'='it''s'");
-    EXPECT_STREQ(translate_value("s", "0"), kEmptyMark);  // an empty to-text gives the mark
-    EXPECT_STREQ(translate_value("s", " "), "none");      // a quoted blank matches the mark
-    EXPECT_STREQ(translate_value("s", "x"), "dollar");    // "$" dropped from a from-text
-    EXPECT_STREQ(translate_value("s", "a,b"), "comma");
-    EXPECT_STREQ(translate_value("s", "k"), "its");
-}
-
-TEST_F(MappingTest, TranslateNameForms) {
-    translate("\"my var\" a=b");
-    EXPECT_STREQ(translate_value("my var", "a"), "b");
-    translate("$code$ x=y");
-    EXPECT_STREQ(translate_value("code", "x"), "y");
-    translate("  \tlead 1=one");  // blanks and tabs before the name are skipped
-    EXPECT_STREQ(translate_value("lead", "1"), "one");
-}
-
-TEST_F(MappingTest, TranslateWithoutClosingDelimiterDefinesNothing) {
-    translate("status 1=A");
-    translate("status");  // no blank after the name
-    EXPECT_STREQ(translate_value("status", "1"), "A");
-    translate("\"status 1=B");  // no closing quote
-    EXPECT_STREQ(translate_value("status", "1"), "A");
-    translate("$status 1=C");  // no closing dollar
-    EXPECT_STREQ(translate_value("status", "1"), "A");
-}
-
-TEST_F(MappingTest, NewestTableReplacesOlderOnes) {
-    translate("s 1=A, 2=B");
-    translate("S 1=C");
-    EXPECT_STREQ(translate_value("s", "1"), "C");
-    EXPECT_STREQ(translate_value("s", "2"), "2");  // the older table is not consulted
-
+TEST_F(MappingTest, TranslatePairsAndNames) {
+    translate("s $x$=dollar, \"a,b\"=comma, 'k'='it''s', 1=one");
+    translate("  \tlead 1=one");
     translate("t 1=A");
-    translate("t ");  // a table without pairs still counts
-    EXPECT_STREQ(translate_value("t", "1"), "1");
+    translate("t ");      // a table without pairs still counts
+    translate("u 1=A");
+    translate("$u 1=C");  // no closing dollar: nothing defined
+    struct { const char* name; const char* value; const char* expected; } rows[] = {
+        {"s", "x", "dollar"},
+        {"s", "a,b", "comma"},
+        {"s", "k", "its"},
+        {"s", "1 ", "1 "},  // the whole value is compared
+        {"lead", "1", "one"},
+        {"t", "1", "1"},
+        {"u", "1", "A"},
+    };
+    for (const auto& r : rows) EXPECT_STREQ(translate_value(r.name, r.value), r.expected) << r.name << "=" << r.value;
 }
 
-TEST_F(MappingTest, AtMost32Tables) {
+TEST_F(MappingTest, AtMost32TablesOf99Pairs) {
     for (int i = 0; i < 33; ++i) translate("t" + std::to_string(i) + " a=b" + std::to_string(i));
-    EXPECT_STREQ(translate_value("t0", "a"), "b0");
     EXPECT_STREQ(translate_value("t31", "a"), "b31");
     EXPECT_STREQ(translate_value("t32", "a"), "a");  // the 33rd is ignored
-}
-
-TEST_F(MappingTest, AtMost99PairsATable) {
+    reset_mappings();
     std::string text = "big ";
     for (int i = 1; i <= 101; ++i) text += "v" + std::to_string(i) + "=w" + std::to_string(i) + ",";
     translate(text);
-    EXPECT_STREQ(translate_value("big", "v1"), "w1");
     EXPECT_STREQ(translate_value("big", "v99"), "w99");
     EXPECT_STREQ(translate_value("big", "v100"), "v100");
-    EXPECT_STREQ(translate_value("big", "v101"), "v101");
 }
 
-TEST_F(MappingTest, FormatListItems) {
-    format("price=\"$#,##0.00\", qty=\"#,##0\", code=##-##");
-    EXPECT_EQ(picture("price"), "$#,##0.00");
+TEST_F(MappingTest, FormatListsAndAtMost50Pictures) {
+    format("price=\"$#,##0.00\", code=##-##");
     EXPECT_EQ(picture("PRICE"), "$#,##0.00");
-    EXPECT_EQ(picture("qty"), "#,##0");
-    EXPECT_EQ(picture("code"), "##-##");
-    EXPECT_EQ(picture("other"), "<none>");
     EXPECT_STREQ(apply_format("price", "5"), "$5.00");
-    EXPECT_STREQ(apply_format("other", "5"), "5");
-}
-
-TEST_F(MappingTest, UnquotedCommaSplitsThePicture) {
-    format("qty=#,##0");
-    EXPECT_EQ(picture("qty"), "#");
-    EXPECT_EQ(picture("##0"), "<none>");  // an entry with an empty picture is never applied
-    EXPECT_STREQ(apply_format("qty", "1234"), "4");
-}
-
-TEST_F(MappingTest, NewestFormatWinsAndEmptyPictureSwitchesOff) {
-    format("price=0.0");
-    format("price=0.000");
-    EXPECT_EQ(picture("price"), "0.000");
-    format("price=\"\"");
-    EXPECT_EQ(picture("price"), "<none>");
-    EXPECT_STREQ(apply_format("price", "5"), "5");
-}
-
-TEST_F(MappingTest, PictureStoredCutTo48Characters) {
-    const std::string long_picture(60, '#');
-    format("w=" + long_picture);
-    EXPECT_EQ(picture("w"), std::string(48, '#'));
-}
-
-TEST_F(MappingTest, AtMost50Pictures) {
+    reset_mappings();
     std::string text;
     for (int i = 0; i < 52; ++i) text += "f" + std::to_string(i) + "=0.0" + std::string(i % 3, '0') + ", ";
     format(text);
     EXPECT_EQ(picture("f0"), "0.0");
     EXPECT_EQ(picture("f49"), "0.00");
     EXPECT_EQ(picture("f50"), "<none>");
-    EXPECT_EQ(picture("f51"), "<none>");
     format("late=0");  // the collection is full
     EXPECT_EQ(picture("late"), "<none>");
-}
-
-TEST_F(MappingTest, ResetEmptiesBothCollections) {
-    translate("s 1=A");
-    format("p=0.0");
-    reset_mappings();
-    EXPECT_STREQ(translate_value("s", "1"), "1");
-    EXPECT_EQ(picture("p"), "<none>");
 }
 
 }  // namespace

@@ -1,0 +1,108 @@
+// Shared by the unit tests: a fixture that starts every test from a fresh
+// run state, a guarded destination that catches writes past its end, and
+// wrappers that evaluate a writable copy of a text while capturing what
+// gets reported on standard output.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cgi/form_data.hpp"
+#include "cgi/tracked_memory.hpp"
+#include "db/results.hpp"
+#include "expr/evaluator.hpp"
+#include "expr/functions.hpp"
+#include "expr/scratch.hpp"
+#include "template/conditions.hpp"
+#include "variables/mappings.hpp"
+#include "variables/substitute.hpp"
+#include "variables/variable_table.hpp"
+
+namespace vexil::test {
+
+class Fresh : public ::testing::Test {
+protected:
+    void SetUp() override { reset(); }
+    void TearDown() override { reset(); }
+    static void reset() {
+        free_tracked();
+        reset_form_state();
+        reset_result_items();
+        reset_scratch();
+        reset_variable_state();
+        reset_mappings();
+        reset_substitution_state();
+        reset_if_stack();
+        reset_random_state();
+        error_text().clear();
+    }
+};
+
+// An error report outside any template in a command-line run ("" for none).
+inline std::string reported(const char* message) {
+    return message ? "Vexil Error: " + std::string(message) + "\n\n" : "";
+}
+
+template <class F>
+std::string captured(F f) {
+    ::testing::internal::CaptureStdout();
+    f();
+    return ::testing::internal::GetCapturedStdout();
+}
+
+// `size` bytes followed by guard bytes that must stay untouched; text()
+// checks the guards and the terminator.
+struct Guarded {
+    explicit Guarded(std::size_t n) : size(n), bytes(n + 64, '\x7f') {}
+    char* data() { return bytes.data(); }
+    std::string text() const {
+        EXPECT_EQ(std::string(bytes.begin() + size, bytes.end()), std::string(64, '\x7f'))
+            << "written past a destination of " << size << " bytes";
+        std::string all(bytes.data(), size);
+        EXPECT_NE(all.find('\0'), std::string::npos) << "destination not terminated";
+        return all.substr(0, all.find('\0'));
+    }
+    std::size_t size;
+    std::vector<char> bytes;
+};
+
+struct Evaluated {
+    std::string result;  // the text, or "1"/"0" for a condition
+    std::string output;  // what was reported
+};
+
+// eval_expression, which cuts the text in place but must put it back.
+inline Evaluated eval_text(std::string expression) {
+    std::string work = expression;
+    Evaluated e;
+    e.output = captured([&] { e.result = eval_expression(work.data()); });
+    EXPECT_STREQ(work.c_str(), expression.c_str()) << "the expression text was not restored";
+    reset_scratch();
+    return e;
+}
+
+inline Evaluated eval_condition(std::string condition) {
+    Evaluated e;
+    e.output = captured([&] { e.result = eval_if_condition(condition.data()) ? "1" : "0"; });
+    reset_scratch();
+    return e;
+}
+
+// A text, the expected result and the expected message (none when absent).
+struct Row {
+    const char* text;
+    const char* result;
+    const char* message = nullptr;
+};
+
+inline void check(Evaluated (*eval)(std::string), std::initializer_list<Row> rows) {
+    for (const Row& row : rows) {
+        Evaluated e = eval(row.text);
+        EXPECT_EQ(e.result, row.result) << row.text;
+        EXPECT_EQ(e.output, reported(row.message)) << row.text;
+    }
+}
+
+}  // namespace vexil::test

@@ -1,0 +1,178 @@
+// The list parser shared by DEFAULT, SET, TRANSLATE and FORMAT
+// (next_assignment, trim_unquote), the variable table's values, URL
+// decoding of cookies and the date and time built-ins from an injected
+// clock.
+#include <ctime>
+#include <utility>
+
+#include "support.hpp"
+#include "variables/startup.hpp"
+
+namespace vexil {
+namespace {
+
+using Variables = test::Fresh;
+using DateTime = test::Fresh;
+using Items = std::vector<std::pair<std::string, std::string>>;
+
+Items parse(const std::string& text, bool unquote) {
+    std::string work = text;
+    char* cursor = work.data();
+    char* name = nullptr;
+    char* value = nullptr;
+    Items items;
+    while (next_assignment(cursor, name, value, unquote) && items.size() < 50) items.emplace_back(name, value);
+    EXPECT_STREQ(name, "") << "outputs are empty once the list is exhausted";
+    EXPECT_STREQ(value, "");
+    return items;
+}
+
+TEST(Assignment, ItemsOfAList) {
+    struct { const char* text; bool unquote; Items expected; } rows[] = {
+        {"a=1, b=\"x, y\", c", true, {{"a", "1"}, {"b", "x, y"}, {"c", ""}}},
+        {"'my name'=5, $t$=5, $u=6, v$=7", true, {{"my name", "5"}, {"t", "5"}, {"u", "6"}, {"v$", "7"}}},
+        {"x='it''s', y=it''s, z=say \"hi\"", true, {{"x", "its"}, {"y", "it''s"}, {"z", "say hi"}}},
+        {"x=' a ', y='say \"hi\"', a=b=c", true, {{"x", " a "}, {"y", "say \"hi\""}, {"a", "b=c"}}},
+        {"  ,, a = 1 ,\tb\t=\t2\t", true, {{"a", "1"}, {"b", "2"}}},
+        {"\"a=b\"=1, \"c,d\"=2, 'it''s'=3", true, {{"a=b", "1"}, {"c,d", "2"}, {"its", "3"}}},
+        {"=5, a,b", true, {{"", "5"}, {"a", ""}, {"b", ""}}},
+        {"x=\"open, y=1", true, {{"x", "open, y=1"}}},
+        {" , \t,, ", true, {}},
+        // without unquoting (SET): parentheses protect commas, value quotes stay
+        {"x=(1,(2,3)),y=f(a,b))),z=1", false, {{"x", "(1,(2,3))"}, {"y", "f(a,b)))"}, {"z", "1"}}},
+        {"x=\"a, b\", 'q'='c'", false, {{"x", "\"a, b\""}, {"q", "'c'"}}},
+    };
+    for (const auto& r : rows) EXPECT_EQ(parse(r.text, r.unquote), r.expected) << r.text;
+    std::string work = "a=1,b=2";
+    char* cursor = work.data();
+    char *name, *value, *none = nullptr;
+    ASSERT_TRUE(next_assignment(cursor, name, value, true));
+    EXPECT_EQ(name, work.data());  // cut in place
+    EXPECT_EQ(value, work.data() + 2);
+    EXPECT_EQ(cursor, work.data() + 4);
+    EXPECT_FALSE(next_assignment(none, name, value, true));
+}
+
+TEST(Assignment, TrimUnquote) {
+    struct { const char* text; bool unquote; const char* expected; } rows[] = {
+        {"\t a b\t ", false, "a b"},
+        {"   ", false, ""},
+        {" 'x' ", false, "'x'"},
+        {"\t'x'\t", true, "x"},
+        {"'a\"b'", true, "a\"b"},
+        {"\"a'b\"", true, "a'b"},
+        {"a\"b", true, "ab"},
+        {"a'b", true, "a'b"},
+        {"\"\"\"\"", true, ""},
+    };
+    for (const auto& r : rows) {
+        std::string work = r.text;
+        EXPECT_STREQ(trim_unquote(work.data(), r.unquote), r.expected) << r.text << " " << r.unquote;
+    }
+}
+
+TEST_F(Variables, ValuesAreCopiedAndRegrown) {
+    result_items().status_text.assign("0");  // a built-in shows its producer's buffer
+    EXPECT_STREQ(get_variable("sql_status"), "0");
+    set_variable("SQL_STATUS", "");  // until it is set; the buffer itself is left alone
+    EXPECT_STREQ(result_items().status_text.c_str(), "0");
+    set_variable("x", "");
+    EXPECT_STREQ(get_variable("x"), kEmptyMark);
+    const std::string long_value(300, 'L');
+    set_variable("X", long_value);
+    EXPECT_EQ(get_variable("x"), long_value);
+    std::string caller = "s";
+    set_variable("x", caller);
+    caller[0] = 'X';
+    EXPECT_STREQ(get_variable("x"), "s");
+    EXPECT_EQ(variable_table().count, kBuiltinVariables + 1);  // one entry for x
+}
+
+TEST(UrlDecode, EscapesPlusAndTheDestinationSize) {
+    struct { const char* source; std::size_t size; const char* expected; } rows[] = {
+        {"", 256, ""},
+        {"a+b%3Db%26c", 256, "a b=b&c"},
+        {"%4a%4A", 256, "JJ"},
+        {"%2B", 256, "+"},
+        {"%2541", 256, "%41"},  // decoded once only
+        {"%%41", 256, "%A"},
+        {"%g1", 256, "%g1"},
+        {"%1g", 256, "%1g"},
+        {"%4", 256, "%4"},
+        {"%", 256, "%"},
+        {"%e9t%C3%A9", 256, "\xe9t\xc3\xa9"},
+        {"abcdef", 4, "abc"},
+        {"%41%42%43%44", 3, "AB"},
+        {"abc", 1, ""},
+    };
+    for (const auto& r : rows) {
+        test::Guarded dest(r.size);
+        url_decode_copy(r.source, dest.data(), r.size);
+        EXPECT_EQ(dest.text(), r.expected) << r.source;
+    }
+    test::Guarded big(8192);
+    url_decode_copy(std::string(10000, 'z'), big.data(), 8192);
+    EXPECT_EQ(big.text(), std::string(8191, 'z'));
+    char nul[8];
+    url_decode_copy("a%00b", nul, sizeof nul);  // an encoded NUL is a byte
+    EXPECT_EQ(std::string(nul, 4), std::string("a\0b\0", 4));
+}
+
+std::tm at(int year, int month, int day, int weekday, int hour, int minute) {
+    std::tm t{};
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    t.tm_wday = weekday;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    t.tm_isdst = -1;
+    return t;
+}
+
+TEST_F(DateTime, Builtins) {
+    set_date_time_variables_at(at(2005, 9, 9, 5, 0, 30));
+    struct { const char* name; const char* value; } builtins[] = {
+        {"today", "September 9, 2005"},
+        {"TIME", "00:30am"},
+        {"time24", "00:30"},
+        {"date_short", "09-09-2005"},
+        {"date_ymd", "20050909"},
+        {"year", "2005"},
+        {"monthname", "September"},
+        {"month", "9"},
+        {"day", "9"},
+        {"weekday", "Friday"},
+    };
+    for (const auto& b : builtins) EXPECT_STREQ(get_variable(b.name), b.value) << b.name;
+
+    struct { int hour, minute; const char* time; const char* time24; } clock[] = {
+        {11, 59, "11:59am", "11:59"},
+        {12, 15, "12:15pm", "12:15"},
+        {13, 7, "01:07pm", "13:07"},
+        {23, 59, "11:59pm", "23:59"},
+    };
+    for (const auto& c : clock) {
+        set_date_time_variables_at(at(2005, 9, 9, 5, c.hour, c.minute));
+        EXPECT_EQ(date_time_buffers().time.view(), c.time);
+        EXPECT_EQ(date_time_buffers().time24.view(), c.time24);
+    }
+
+    // Month before day, both padded; names from their numbers.
+    set_date_time_variables_at(at(1998, 1, 5, 1, 13, 7));
+    EXPECT_EQ(date_time_buffers().date_short.view(), "01-05-1998");
+    EXPECT_EQ(date_time_buffers().date_ymd.view(), "19980105");
+    EXPECT_EQ(date_time_buffers().today.view(), "January 5, 1998");
+    const char* months[] = {"January", "February", "March", "April", "May", "June", "July",
+                            "August", "September", "October", "November", "December"};
+    const char* days[] = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
+    for (int m = 1; m <= 12; ++m) {
+        set_date_time_variables_at(at(2010, m, 28, (m - 1) % 7, 8, 0));
+        EXPECT_EQ(date_time_buffers().monthname.view(), months[m - 1]);
+        EXPECT_EQ(date_time_buffers().month.view(), std::to_string(m));
+        EXPECT_EQ(date_time_buffers().weekday.view(), days[(m - 1) % 7]);
+    }
+}
+
+}  // namespace
+}  // namespace vexil
