@@ -8,6 +8,7 @@ packages=(
   g++
   make
   clang
+  libclang-rt-14-dev
   cmake
   libgtest-dev
   unixodbc
