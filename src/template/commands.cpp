@@ -101,39 +101,36 @@ RunStatus handle_qbe(ScanContext& scan) {
     return kRunGoesOn;
 }
 
-RunStatus handle_eachrow(ScanContext& scan) {
+namespace {
+// The row-loop commands: without a loop buffer (three loops running) the
+// command is skipped and the scan goes on right after its keyword; otherwise
+// `fill` writes the body into the buffer and the loop runs it. The loop's own
+// status (an EXIT or REDIRECT in its body) ends only the loop.
+template <typename Fill>
+RunStatus run_loop_command(ScanContext& scan, std::size_t keyword_length, Fill fill) {
     char* body = get_loop_buffer();
     if (body == nullptr) {
-        scan.source.position = scan.keyword + 7;
+        scan.source.position = scan.keyword + keyword_length;
         return kRunGoesOn;
     }
-    read_loop_body(scan.source, scan.keyword, body);
-    // The loop's own status (an EXIT or REDIRECT inside its body) ends only
-    // the loop.
+    fill(body);
     run_row_loop(body, scan.output, scan.permissions);
     return kRunGoesOn;
 }
+}  // namespace
+
+RunStatus handle_eachrow(ScanContext& scan) {
+    return run_loop_command(scan, 7, [&](char* body) { read_loop_body(scan.source, scan.keyword, body); });
+}
 
 RunStatus handle_table(ScanContext& scan) {
-    char* row_template = get_loop_buffer();
-    if (row_template == nullptr) {
-        scan.source.position = scan.keyword + 5;
-        return kRunGoesOn;
-    }
-    build_table_template(read_into_command_buffer(scan), row_template);
-    run_row_loop(row_template, scan.output, scan.permissions);
-    return kRunGoesOn;
+    return run_loop_command(
+        scan, 5, [&](char* body) { build_table_template(read_into_command_buffer(scan), body); });
 }
 
 RunStatus handle_updateform(ScanContext& scan) {
-    char* row_template = get_loop_buffer();
-    if (row_template == nullptr) {
-        scan.source.position = scan.keyword + 11;
-        return kRunGoesOn;
-    }
-    build_update_form(read_into_command_buffer(scan), row_template);
-    run_row_loop(row_template, scan.output, scan.permissions);
-    return kRunGoesOn;
+    return run_loop_command(
+        scan, 11, [&](char* body) { build_update_form(read_into_command_buffer(scan), body); });
 }
 
 RunStatus handle_default(ScanContext& scan) {
