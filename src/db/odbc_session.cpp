@@ -6,7 +6,6 @@
 // statement into heap buffers; a fetch copies nothing.
 #include "db/odbc_session.hpp"
 
-#include <sql.h>
 #include <sqlext.h>
 
 #include <array>
@@ -16,112 +15,13 @@
 #include <vector>
 
 #include "db/columns.hpp"
-#include "driver/output.hpp"
-#include "variables/variable_table.hpp"
+#include "base/output.hpp"
+#include "values/variable_table.hpp"
 
 namespace vexil {
 
 namespace {
 
-class StatementHandle {
-public:
-    StatementHandle() = default;
-    StatementHandle(const StatementHandle&) = delete;
-    StatementHandle& operator=(const StatementHandle&) = delete;
-    ~StatementHandle() { reset(); }
-    void reset() {
-        if (handle_ != SQL_NULL_HSTMT) SQLFreeStmt(handle_, SQL_DROP);
-        handle_ = SQL_NULL_HSTMT;
-    }
-    SQLHSTMT get() const { return handle_; }
-    SQLHSTMT* out() {
-        reset();
-        return &handle_;
-    }
-    explicit operator bool() const { return handle_ != SQL_NULL_HSTMT; }
-
-private:
-    SQLHSTMT handle_ = SQL_NULL_HSTMT;
-};
-
-class ConnectionHandle {
-public:
-    ConnectionHandle() = default;
-    ConnectionHandle(const ConnectionHandle&) = delete;
-    ConnectionHandle& operator=(const ConnectionHandle&) = delete;
-    ~ConnectionHandle() { reset(); }
-    void reset() {
-        if (handle_ != SQL_NULL_HDBC) {
-            if (connected_) SQLDisconnect(handle_);
-            SQLFreeConnect(handle_);
-        }
-        handle_ = SQL_NULL_HDBC;
-        connected_ = false;
-    }
-    SQLHDBC get() const { return handle_; }
-    SQLHDBC* out() {
-        reset();
-        return &handle_;
-    }
-    void mark_connected() { connected_ = true; }
-
-private:
-    SQLHDBC handle_ = SQL_NULL_HDBC;
-    bool connected_ = false;
-};
-
-class EnvironmentHandle {
-public:
-    EnvironmentHandle() = default;
-    EnvironmentHandle(const EnvironmentHandle&) = delete;
-    EnvironmentHandle& operator=(const EnvironmentHandle&) = delete;
-    ~EnvironmentHandle() { reset(); }
-    void reset() {
-        if (handle_ != SQL_NULL_HENV) SQLFreeEnv(handle_);
-        handle_ = SQL_NULL_HENV;
-    }
-    SQLHENV get() const { return handle_; }
-    SQLHENV* out() {
-        reset();
-        return &handle_;
-    }
-    explicit operator bool() const { return handle_ != SQL_NULL_HENV; }
-
-private:
-    SQLHENV handle_ = SQL_NULL_HENV;
-};
-
-// One bound column. The driver writes the indicator and the value into heap
-// blocks of their own, so entries can move within the table while bound.
-struct ResultColumn {
-    std::string name;                   // alias or driver's name, at most 33 characters
-    std::unique_ptr<char[]> value;      // the value as character data
-    std::unique_ptr<SQLLEN> indicator;  // length or SQL_NULL_DATA, written at each fetch
-    long size = 0;                      // bytes of the value buffer
-};
-
-constexpr int kConnectionSlots = 3;
-
-// Members are declared so that destruction drops statements first, then
-// connections, then the environment.
-struct DbSession {
-    EnvironmentHandle environment;
-    bool ready = false;                                    // slots below are valid
-    std::array<ConnectionHandle, kConnectionSlots> connections;
-    std::array<TextBuffer<512>, kConnectionSlots> connect_texts;
-    int slot_count = 0;
-    int current_slot = 0;
-    std::array<StatementHandle, kStatementLevels> statements;  // one per level
-    std::array<int, kStatementLevels> statement_slots{};       // connection of each level's statement
-    int current_level = 0;
-    std::array<int, kStatementLevels> saved_column_counts{};
-    std::array<ResultColumn, kColumnTableSize> columns;  // the column_table
-    int column_count = 0;
-    int first_result_column = 0;  // first column of the latest result with columns
-    int column_cursor = 0;        // for next_result_column
-};
-
-DbSession g_db;
 
 bool succeeded(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
 
@@ -142,50 +42,52 @@ void format_odbc_error(ResultText& result_text, SQLHENV env, SQLHDBC dbc, SQLHST
 }
 
 void close_connections() {
-    for (ConnectionHandle& c : g_db.connections) c.reset();
-    g_db.environment.reset();
-    g_db.ready = false;
-    g_db.slot_count = 0;
-    g_db.current_slot = 0;
+    DbSession& db = db_session();
+    for (ConnectionHandle& c : db.connections) c.reset();
+    db.environment.reset();
+    db.ready = false;
+    db.slot_count = 0;
+    db.current_slot = 0;
 }
 
 int open_connection(const char* connect_text, ResultText& result_text) {
-    if (g_db.ready) {
-        for (int i = 0; i < g_db.slot_count; ++i) {
-            if (std::strcmp(g_db.connect_texts[i].c_str(), connect_text) == 0) {
-                g_db.current_slot = i;
+    DbSession& db = db_session();
+    if (db.ready) {
+        for (int i = 0; i < db.slot_count; ++i) {
+            if (std::strcmp(db.connect_texts[i].c_str(), connect_text) == 0) {
+                db.current_slot = i;
                 return 1;
             }
         }
     }
     int slot;
-    if (!g_db.ready) {
+    if (!db.ready) {
         // Start over: statements and connections of an earlier session are
         // released before a new environment replaces theirs.
-        for (StatementHandle& s : g_db.statements) s.reset();
+        for (StatementHandle& s : db.statements) s.reset();
         close_connections();
-        if (!succeeded(SQLAllocEnv(g_db.environment.out()))) {
-            format_odbc_error(result_text, g_db.environment.get(), SQL_NULL_HDBC, SQL_NULL_HSTMT);
-            g_db.ready = false;
+        if (!succeeded(SQLAllocEnv(db.environment.out()))) {
+            format_odbc_error(result_text, db.environment.get(), SQL_NULL_HDBC, SQL_NULL_HSTMT);
+            db.ready = false;
             return 0;
         }
-        g_db.slot_count = 1;
+        db.slot_count = 1;
         slot = 0;
-    } else if (g_db.slot_count == kConnectionSlots) {
+    } else if (db.slot_count == kConnectionSlots) {
         slot = kConnectionSlots - 1;  // the third connection is replaced
         for (int level = 0; level < kStatementLevels; ++level) {
             // A statement open on the replaced connection cannot outlive it.
-            if (g_db.statement_slots[level] == slot) g_db.statements[level].reset();
+            if (db.statement_slots[level] == slot) db.statements[level].reset();
         }
     } else {
-        slot = g_db.slot_count++;
+        slot = db.slot_count++;
     }
-    g_db.connect_texts[slot].clear();
-    ConnectionHandle& connection = g_db.connections[slot];
-    if (!succeeded(SQLAllocConnect(g_db.environment.get(), connection.out()))) {
-        format_odbc_error(result_text, g_db.environment.get(), SQL_NULL_HDBC, SQL_NULL_HSTMT);
-        g_db.ready = false;
-        --g_db.slot_count;
+    db.connect_texts[slot].clear();
+    ConnectionHandle& connection = db.connections[slot];
+    if (!succeeded(SQLAllocConnect(db.environment.get(), connection.out()))) {
+        format_odbc_error(result_text, db.environment.get(), SQL_NULL_HDBC, SQL_NULL_HSTMT);
+        db.ready = false;
+        --db.slot_count;
         return 0;
     }
     SQLCHAR out[512];
@@ -196,18 +98,18 @@ int open_connection(const char* connect_text, ResultText& result_text) {
                                     static_cast<SQLSMALLINT>(text.size()), out, sizeof out,
                                     &out_length, SQL_DRIVER_NOPROMPT);
     if (rc == SQL_SUCCESS_WITH_INFO) {
-        format_odbc_error(result_text, g_db.environment.get(), connection.get(), SQL_NULL_HSTMT);
+        format_odbc_error(result_text, db.environment.get(), connection.get(), SQL_NULL_HSTMT);
     } else if (rc != SQL_SUCCESS) {
-        format_odbc_error(result_text, g_db.environment.get(), connection.get(), SQL_NULL_HSTMT);
+        format_odbc_error(result_text, db.environment.get(), connection.get(), SQL_NULL_HSTMT);
         connection.reset();
-        g_db.ready = false;
-        --g_db.slot_count;
+        db.ready = false;
+        --db.slot_count;
         return 0;
     }
     connection.mark_connected();
-    g_db.connect_texts[slot].assign(connect_text);
-    g_db.current_slot = slot;
-    g_db.ready = true;
+    db.connect_texts[slot].assign(connect_text);
+    db.current_slot = slot;
+    db.ready = true;
     return 1;
 }
 
@@ -296,26 +198,28 @@ ColumnDescription describe_column(SQLHSTMT stmt, SQLUSMALLINT number) {
 // Drops entries of earlier statements on the current level that a column
 // of the new result shadows: no lookup can reach them any more.
 void drop_shadowed_columns(const std::vector<ColumnDescription>& incoming) {
-    int base = g_db.current_level > 0 ? g_db.saved_column_counts[g_db.current_level - 1] : 0;
+    DbSession& db = db_session();
+    int base = db.current_level > 0 ? db.saved_column_counts[db.current_level - 1] : 0;
     int write = base;
-    for (int read = base; read < g_db.column_count; ++read) {
+    for (int read = base; read < db.column_count; ++read) {
         bool shadowed = false;
         for (const ColumnDescription& d : incoming) {
-            if (equals_nocase(g_db.columns[read].name, d.name)) {
+            if (equals_nocase(db.columns[read].name, d.name)) {
                 shadowed = true;
                 break;
             }
         }
         if (shadowed) continue;
-        if (write != read) g_db.columns[write] = std::move(g_db.columns[read]);
+        if (write != read) db.columns[write] = std::move(db.columns[read]);
         ++write;
     }
-    for (int i = write; i < g_db.column_count; ++i) g_db.columns[i] = ResultColumn{};
-    if (g_db.first_result_column > write) g_db.first_result_column = write;
-    g_db.column_count = write;
+    for (int i = write; i < db.column_count; ++i) db.columns[i] = ResultColumn{};
+    if (db.first_result_column > write) db.first_result_column = write;
+    db.column_count = write;
 }
 
 void bind_columns(SQLHSTMT stmt, SQLSMALLINT count, const std::vector<std::string>& aliases) {
+    DbSession& db = db_session();
     std::vector<ColumnDescription> incoming;
     for (SQLSMALLINT i = 1; i <= count; ++i) {
         ColumnDescription d = describe_column(stmt, SQLUSMALLINT(i));
@@ -324,15 +228,15 @@ void bind_columns(SQLHSTMT stmt, SQLSMALLINT count, const std::vector<std::strin
         incoming.push_back(std::move(d));
     }
     drop_shadowed_columns(incoming);
-    g_db.first_result_column = g_db.column_count;
+    db.first_result_column = db.column_count;
     bool reported = false;
     for (std::size_t i = 0; i < incoming.size(); ++i) {
-        if (g_db.column_count >= kColumnTableSize - 1) {
+        if (db.column_count >= kColumnTableSize - 1) {
             if (!reported) report_error("Too many result columns");
             reported = true;
             break;
         }
-        ResultColumn& entry = g_db.columns[g_db.column_count];
+        ResultColumn& entry = db.columns[db.column_count];
         long size = incoming[i].precision + 2;
         entry.name = incoming[i].name;
         entry.value = std::make_unique<char[]>(std::size_t(size));
@@ -341,14 +245,15 @@ void bind_columns(SQLHSTMT stmt, SQLSMALLINT count, const std::vector<std::strin
         copy_bounded(entry.value.get(), std::size_t(size), " ");
         SQLBindCol(stmt, SQLUSMALLINT(i + 1), SQL_C_CHAR, entry.value.get(), size - 1,
                    entry.indicator.get());
-        ++g_db.column_count;
+        ++db.column_count;
     }
-    g_db.columns[g_db.column_count] = ResultColumn{};
+    db.columns[db.column_count] = ResultColumn{};
 }
 
 const ResultColumn* find_entry(std::string_view name) {
-    for (int i = g_db.column_count - 1; i >= 0; --i) {
-        if (equals_nocase(g_db.columns[i].name, name)) return &g_db.columns[i];
+    DbSession& db = db_session();
+    for (int i = db.column_count - 1; i >= 0; --i) {
+        if (equals_nocase(db.columns[i].name, name)) return &db.columns[i];
     }
     return nullptr;
 }
@@ -357,6 +262,7 @@ const ResultColumn* find_entry(std::string_view name) {
 
 int execute_statement(const char* connect_text, char* statement, ResultText& result_text,
                       int& affected_rows) {
+    DbSession& db = db_session();
     affected_rows = 0;
     result_text.clear();
     std::vector<std::string> aliases = extract_aliases(statement);
@@ -365,13 +271,13 @@ int execute_statement(const char* connect_text, char* statement, ResultText& res
         result_text.append(": Database connection failed.");
         return kDbFailed;
     }
-    StatementHandle& stmt = g_db.statements[g_db.current_level];
-    SQLHDBC dbc = g_db.connections[g_db.current_slot].get();
+    StatementHandle& stmt = db.statements[db.current_level];
+    SQLHDBC dbc = db.connections[db.current_slot].get();
     SQLAllocStmt(dbc, stmt.out());
-    g_db.statement_slots[g_db.current_level] = g_db.current_slot;
+    db.statement_slots[db.current_level] = db.current_slot;
     SQLRETURN rc = SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(statement), SQL_NTS);
     if (rc != SQL_SUCCESS) {
-        format_odbc_error(result_text, g_db.environment.get(), dbc, stmt.get());
+        format_odbc_error(result_text, db.environment.get(), dbc, stmt.get());
         stmt.reset();
         return kDbFailed;
     }
@@ -399,46 +305,52 @@ int execute_statement(const char* connect_text, char* statement, ResultText& res
 }
 
 int fetch_row() {
-    StatementHandle& stmt = g_db.statements[g_db.current_level];
+    DbSession& db = db_session();
+    StatementHandle& stmt = db.statements[db.current_level];
     if (stmt && succeeded(SQLFetch(stmt.get()))) return kDbRow;
     stmt.reset();
     return kDbNoRows;
 }
 
 void push_statement_level() {
-    if (g_db.current_level >= kStatementLevels - 1) return;
-    g_db.statements[g_db.current_level + 1].reset();
-    g_db.saved_column_counts[g_db.current_level] = g_db.column_count;
-    ++g_db.current_level;
+    DbSession& db = db_session();
+    if (db.current_level >= kStatementLevels - 1) return;
+    db.statements[db.current_level + 1].reset();
+    db.saved_column_counts[db.current_level] = db.column_count;
+    ++db.current_level;
 }
 
 void pop_statement_level() {
-    if (g_db.current_level <= 0) return;
-    g_db.statements[g_db.current_level].reset();
-    --g_db.current_level;
-    int saved = g_db.saved_column_counts[g_db.current_level];
-    for (int i = saved; i < g_db.column_count; ++i) g_db.columns[i] = ResultColumn{};
-    g_db.column_count = saved;
-    if (g_db.first_result_column > saved) g_db.first_result_column = saved;
+    DbSession& db = db_session();
+    if (db.current_level <= 0) return;
+    db.statements[db.current_level].reset();
+    --db.current_level;
+    int saved = db.saved_column_counts[db.current_level];
+    for (int i = saved; i < db.column_count; ++i) db.columns[i] = ResultColumn{};
+    db.column_count = saved;
+    if (db.first_result_column > saved) db.first_result_column = saved;
 }
 
-void rewind_result_columns() { g_db.column_cursor = g_db.first_result_column; }
+void rewind_result_columns() {
+    DbSession& db = db_session();
+    db.column_cursor = db.first_result_column;
+}
 
 const char* next_result_column() {
-    if (g_db.column_cursor >= g_db.column_count) return nullptr;
-    return g_db.columns[g_db.column_cursor++].name.c_str();
+    DbSession& db = db_session();
+    if (db.column_cursor >= db.column_count) return nullptr;
+    return db.columns[db.column_cursor++].name.c_str();
 }
 
 void close_database() {
-    for (int level = g_db.current_level; level >= 0; --level) g_db.statements[level].reset();
+    DbSession& db = db_session();
+    for (int level = db.current_level; level >= 0; --level) db.statements[level].reset();
     close_connections();
-    for (int i = 0; i < g_db.column_count; ++i) g_db.columns[i] = ResultColumn{};
-    g_db.column_count = 0;
-    g_db.first_result_column = 0;
-    g_db.current_level = 0;
+    for (int i = 0; i < db.column_count; ++i) db.columns[i] = ResultColumn{};
+    db.column_count = 0;
+    db.first_result_column = 0;
+    db.current_level = 0;
 }
-
-int bound_column_count() { return g_db.column_count; }
 
 const char* column_value(std::string_view name) {
     const ResultColumn* entry = find_entry(name);

@@ -4,10 +4,15 @@
 // column_table through which result values reach references by name.
 #pragma once
 
+#include <sql.h>
+
+#include <array>
 #include <cstddef>
+#include <memory>
+#include <string>
 #include <string_view>
 
-#include "cgi/text.hpp"
+#include "base/text.hpp"
 
 namespace vexil {
 
@@ -27,6 +32,107 @@ inline constexpr long kMaxColumnPrecision = 8192;
 inline constexpr long kMinColumnPrecision = 254;
 
 using ResultText = TextBuffer<1024>;
+
+class StatementHandle {
+public:
+    StatementHandle() = default;
+    StatementHandle(const StatementHandle&) = delete;
+    StatementHandle& operator=(const StatementHandle&) = delete;
+    ~StatementHandle() { reset(); }
+    void reset() {
+        if (handle_ != SQL_NULL_HSTMT) SQLFreeStmt(handle_, SQL_DROP);
+        handle_ = SQL_NULL_HSTMT;
+    }
+    SQLHSTMT get() const { return handle_; }
+    SQLHSTMT* out() {
+        reset();
+        return &handle_;
+    }
+    explicit operator bool() const { return handle_ != SQL_NULL_HSTMT; }
+
+private:
+    SQLHSTMT handle_ = SQL_NULL_HSTMT;
+};
+
+class ConnectionHandle {
+public:
+    ConnectionHandle() = default;
+    ConnectionHandle(const ConnectionHandle&) = delete;
+    ConnectionHandle& operator=(const ConnectionHandle&) = delete;
+    ~ConnectionHandle() { reset(); }
+    void reset() {
+        if (handle_ != SQL_NULL_HDBC) {
+            if (connected_) SQLDisconnect(handle_);
+            SQLFreeConnect(handle_);
+        }
+        handle_ = SQL_NULL_HDBC;
+        connected_ = false;
+    }
+    SQLHDBC get() const { return handle_; }
+    SQLHDBC* out() {
+        reset();
+        return &handle_;
+    }
+    void mark_connected() { connected_ = true; }
+
+private:
+    SQLHDBC handle_ = SQL_NULL_HDBC;
+    bool connected_ = false;
+};
+
+class EnvironmentHandle {
+public:
+    EnvironmentHandle() = default;
+    EnvironmentHandle(const EnvironmentHandle&) = delete;
+    EnvironmentHandle& operator=(const EnvironmentHandle&) = delete;
+    ~EnvironmentHandle() { reset(); }
+    void reset() {
+        if (handle_ != SQL_NULL_HENV) SQLFreeEnv(handle_);
+        handle_ = SQL_NULL_HENV;
+    }
+    SQLHENV get() const { return handle_; }
+    SQLHENV* out() {
+        reset();
+        return &handle_;
+    }
+    explicit operator bool() const { return handle_ != SQL_NULL_HENV; }
+
+private:
+    SQLHENV handle_ = SQL_NULL_HENV;
+};
+
+// One bound column. The driver writes the indicator and the value into heap
+// blocks of their own, so entries can move within the table while bound.
+struct ResultColumn {
+    std::string name;                   // alias or driver's name, at most 33 characters
+    std::unique_ptr<char[]> value;      // the value as character data
+    std::unique_ptr<SQLLEN> indicator;  // length or SQL_NULL_DATA, written at each fetch
+    long size = 0;                      // bytes of the value buffer
+};
+
+inline constexpr int kConnectionSlots = 3;
+
+// The session of a run. Members are declared so that destruction drops
+// statements first, then connections, then the environment.
+struct DbSession {
+    EnvironmentHandle environment;
+    bool ready = false;                                    // slots below are valid
+    std::array<ConnectionHandle, kConnectionSlots> connections;
+    std::array<TextBuffer<512>, kConnectionSlots> connect_texts;
+    int slot_count = 0;
+    int current_slot = 0;
+    std::array<StatementHandle, kStatementLevels> statements;  // one per level
+    std::array<int, kStatementLevels> statement_slots{};       // connection of each level's statement
+    int current_level = 0;
+    std::array<int, kStatementLevels> saved_column_counts{};
+    std::array<ResultColumn, kColumnTableSize> columns;  // the column_table
+    int column_count = 0;
+    int first_result_column = 0;  // first column of the latest result with columns
+    int column_cursor = 0;        // for next_result_column
+};
+
+
+DbSession& db_session();
 
 // Executes `statement` (writable: aliases are removed from its select list)
 // on the current level through the connection for `connect_text`. Empties
@@ -50,8 +156,5 @@ const char* next_result_column();
 
 // Releases every statement, connection and column buffer.
 void close_database();
-
-// Number of column entries in use (for tests).
-int bound_column_count();
 
 }  // namespace vexil

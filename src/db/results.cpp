@@ -1,20 +1,15 @@
-// Result items of the SQL command.
+// Result items of the SQL command: the built-ins that show them.
 #include "db/results.hpp"
 
 namespace vexil {
 
-namespace {
-ResultItems g_results;
-}  // namespace
-
-ResultItems& result_items() { return g_results; }
-
-void reset_result_items() {
-    g_results.connection_text = nullptr;
-    g_results.connection_expanded = false;
-    g_results.result_text.clear();
-    g_results.table_mode = false;
-    g_results.form_mode = false;
+void bind_result_variables(VariableTable& table, ResultItems& results) {
+    bind_builtin(table, "row", results.row_text.data());
+    bind_builtin(table, "rows_affected", results.rows_affected_text.data());
+    bind_builtin(table, "sql_statement", results.statement_text.data());
+    bind_builtin(table, "sql_error", results.result_text.data());
+    bind_builtin(table, "sql_result", results.result_text.data());
+    bind_builtin(table, "sql_status", results.status_text.data());
 }
 
 }  // namespace vexil

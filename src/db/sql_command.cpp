@@ -5,10 +5,9 @@
 
 #include "db/odbc_session.hpp"
 #include "db/results.hpp"
-#include "driver/output.hpp"
-#include "expr/scratch.hpp"
-#include "template/scanner.hpp"
-#include "variables/substitute.hpp"
+#include "base/output.hpp"
+#include "base/scratch.hpp"
+#include "expr/substitute.hpp"
 
 namespace vexil {
 
@@ -27,7 +26,7 @@ void expand_connection_text() {
     std::string source(r.connection_text);
     // A DATABASE command's text is expanded within its own 256-byte buffer;
     // the form's "database" field may be longer and has a buffer of its own.
-    TextBuffer<256>& command = command_buffers().connection;
+    TextBuffer<256>& command = r.database_command;
     if (r.connection_text == command.c_str()) {
         substitute_variables(source.data(), command.data(), command.bytes(), kOptionsPlain);
         command.sync_length();
@@ -54,8 +53,6 @@ void execute_substituted(const char* statement) {
 
 void run_sql_command(const char* statement) {
     ResultItems& r = result_items();
-    r.table_mode = false;
-    r.form_mode = false;
     r.row_text.assign("0");
     r.rows_affected_text.assign("0");
     r.status_text.assign("-1");

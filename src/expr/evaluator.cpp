@@ -17,18 +17,17 @@
 #include <cstring>
 #include <string_view>
 
-#include "cgi/text.hpp"
-#include "driver/output.hpp"
+#include "base/text.hpp"
+#include "base/output.hpp"
+#include "expr/expr_state.hpp"
 #include "expr/functions.hpp"
-#include "expr/scratch.hpp"
+#include "base/scratch.hpp"
 #include "expr/skip_operand.hpp"
-#include "variables/substitute.hpp"
+#include "expr/substitute.hpp"
 
 namespace vexil {
 
 namespace {
-
-int g_depth = 0;  // evaluation levels in progress
 
 // Counts one level of recursion; refuses past the limit so that deeply
 // nested input ends with a message instead of exhausting the stack.
@@ -454,12 +453,13 @@ int eval_primary(char*& c, ExprValue& v) {
 }  // namespace
 
 bool enter_expression_level() {
-    if (g_depth >= kMaxExpressionDepth) return false;
-    ++g_depth;
+    int& depth = expr_state().eval_depth;
+    if (depth >= kMaxExpressionDepth) return false;
+    ++depth;
     return true;
 }
 
-void leave_expression_level() { --g_depth; }
+void leave_expression_level() { --expr_state().eval_depth; }
 
 void set_integer(ExprValue& v, std::int32_t n, ValueKind kind) {
     v.kind = kind;

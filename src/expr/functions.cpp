@@ -7,8 +7,10 @@
 #include <ctime>
 #include <string_view>
 
-#include "cgi/text.hpp"
-#include "expr/scratch.hpp"
+#include "base/text.hpp"
+#include "base/output.hpp"
+#include "base/scratch.hpp"
+#include "expr/expr_state.hpp"
 
 namespace vexil {
 
@@ -33,16 +35,14 @@ constexpr FunctionName kFunctions[] = {
     {"isalpha", Fn::IsAlpha}, {"isalphanum", Fn::IsAlphaNum},
 };
 
-bool g_seeded = false;
-std::uint32_t g_random_state = 0;
-
 int draw_random() {
-    if (!g_seeded) {
-        g_random_state = static_cast<std::uint32_t>(std::time(nullptr));
-        g_seeded = true;
+    ExprState& state = expr_state();
+    if (!state.random_seeded) {
+        state.random_state = static_cast<std::uint32_t>(std::time(nullptr));
+        state.random_seeded = true;
     }
-    g_random_state = g_random_state * 214013u + 2531011u;
-    return int((g_random_state >> 16) & 0x7FFF);
+    state.random_state = state.random_state * 214013u + 2531011u;
+    return int((state.random_state >> 16) & 0x7FFF);
 }
 
 bool is_numeric_kind(const ExprValue& v) {
@@ -201,8 +201,6 @@ int call_text2(char*& c, ExprValue& v, Fn fn, const char* name) {
 }
 
 }  // namespace
-
-void reset_random_state() { g_seeded = false; }
 
 int report_function_error(const char* message, const char* name, ExprValue* value) {
     if (value == nullptr) {

@@ -18,7 +18,4 @@ int call_function(char*& cursor, ExprValue& value, const char* name, std::size_t
 // error_text; returns 0.
 int report_function_error(const char* message, const char* name, ExprValue* value);
 
-// Restarts the random-number generator (it is seeded again at its next use).
-void reset_random_state();
-
 }  // namespace vexil

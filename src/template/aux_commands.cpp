@@ -6,9 +6,9 @@
 #include <cstring>
 #include <sys/stat.h>
 
-#include "driver/driver.hpp"
-#include "expr/scratch.hpp"
-#include "variables/substitute.hpp"
+#include "base/output_files.hpp"
+#include "base/scratch.hpp"
+#include "expr/substitute.hpp"
 
 namespace vexil {
 
@@ -36,24 +36,24 @@ void run_exec_command(char* command_line, OutputChannel& output) {
     (void)status;
 }
 
-void switch_output(char* text, OutputChannel& output) {
+bool switch_output(char* text, OutputChannel& output) {
     if (text[0] == '\0') {
         finish_output(output);
-        return;
+        return true;
     }
     WorkArea work = scratch_work_area();
     substitute_variables(text, work.start, work.size, kOptionsFileName);
     if (char* blank = std::strchr(work.start, ' '); blank != nullptr) *blank = '\0';
     TextBuffer<kNameSize + 1> name(work.start);
 
-    DriverState& driver = driver_state();
+    const OutputFileState& current = output_file_state();
     TextBuffer<kNameSize> temp;
     bool fits = temporary_name(name.c_str(), temp) && name.size() <= TextBuffer<kNameSize>::kCapacity;
     // A new file whose temporary file is the one being written (the same
     // output named again, or another name with the same stem): finish the
     // current file first, so that opening the new one cannot truncate it.
     if (fits && !output.is_standard() &&
-        (temp.view() == driver.temp_output_name.view() || is_same_file(temp.c_str(), output.stream))) {
+        (temp.view() == current.temp_name.view() || is_same_file(temp.c_str(), output.stream))) {
         finish_output(output);
     }
 
@@ -63,12 +63,12 @@ void switch_output(char* text, OutputChannel& output) {
                             temp.c_str());
     }
     if (!fits || !open_output_file(name.c_str(), opened)) {
-        abort_run(error_text().view(), &output);
-        std::fflush(nullptr);
-        std::exit(1);
+        report_error(error_text().view());
+        return false;
     }
     finish_output(output);
     install_output(opened, name.c_str(), output);
+    return true;
 }
 
 }  // namespace vexil

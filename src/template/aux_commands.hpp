@@ -2,7 +2,7 @@
 // output file (OUTPUT).
 #pragma once
 
-#include "driver/output.hpp"
+#include "base/output.hpp"
 
 namespace vexil {
 
@@ -13,7 +13,8 @@ void run_exec_command(char* command_line, OutputChannel& output);
 
 // OUTPUT: an empty text finishes the current output file and returns to
 // standard output; otherwise the first word of the expanded text names the
-// new output file. A file that cannot be opened ends the run (exit code 1).
-void switch_output(char* text, OutputChannel& output);
+// new output file. A file that cannot be opened is reported and false is
+// returned: the run cannot go on.
+bool switch_output(char* text, OutputChannel& output);
 
 }  // namespace vexil

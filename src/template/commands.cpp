@@ -4,27 +4,31 @@
 
 #include <cstring>
 
-#include "cgi/text.hpp"
-#include "db/option_list.hpp"
-#include "db/qbe.hpp"
+#include "base/text.hpp"
+#include "base/tracked_memory.hpp"
+#include "db/columns.hpp"
+#include "expr/evaluator.hpp"
+#include "request/form_data.hpp"
+#include "forms/option_list.hpp"
+#include "forms/qbe.hpp"
 #include "db/results.hpp"
 #include "db/sql_command.hpp"
-#include "db/table_output.hpp"
-#include "db/update_form.hpp"
-#include "expr/scratch.hpp"
+#include "forms/table_output.hpp"
+#include "forms/update_form.hpp"
+#include "base/scratch.hpp"
 #include "template/aux_commands.hpp"
 #include "template/conditions.hpp"
 #include "template/row_loop.hpp"
-#include "variables/mappings.hpp"
-#include "variables/substitute.hpp"
-#include "variables/variable_table.hpp"
+#include "values/mappings.hpp"
+#include "expr/substitute.hpp"
+#include "values/variable_table.hpp"
 
 namespace vexil {
 
 namespace {
 // Reads the argument text into the shared command buffer.
 char* read_into_command_buffer(ScanContext& scan, bool* found = nullptr) {
-    TextBuffer<8192>& buffer = command_buffers().command;
+    TextBuffer<kCommandTextSize>& buffer = scanner_state().command;
     bool closed = read_command_text(scan.source, scan.keyword, buffer);
     if (found != nullptr) *found = closed;
     return buffer.data();
@@ -39,6 +43,29 @@ char* after_word(char* text, std::size_t skip) {
 
 bool if_new_test(char* text) { return test_if_new(text); }
 bool if_condition_test(char* text) { return eval_if_condition(text); }
+
+// SET: each item's value is an expression. The result goes to a result
+// column of that name, else a form field, else a variable.
+void apply_set_list(char* text) {
+    char* cursor = text;
+    char* name;
+    char* value;
+    while (next_assignment(cursor, name, value, false)) {
+        const char* result = eval_expression(value);
+        if (ColumnBuffer column = find_column(name); column.value != nullptr) {
+            copy_bounded(column.value, column.size, result);
+        } else if (FormField* field = find_form_field(name); field != nullptr) {
+            std::size_t needed = std::strlen(result) + 1;
+            if (needed > field->capacity) {
+                field->value = static_cast<char*>(tracked_alloc(needed + 24));
+                field->capacity = static_cast<std::uint32_t>(needed + 24);
+            }
+            copy_bounded(field->value, field->capacity, result);
+        } else {
+            set_variable(name, result);
+        }
+    }
+}
 }  // namespace
 
 RunStatus handle_if(ScanContext& scan) {
@@ -82,22 +109,25 @@ RunStatus handle_set(ScanContext& scan) {
 }
 
 RunStatus handle_database(ScanContext& scan) {
-    TextBuffer<256>& connection = command_buffers().connection;
-    read_command_text(scan.source, scan.keyword, connection);
-    result_items().connection_text = connection.c_str();
-    result_items().connection_expanded = false;
+    ResultItems& results = result_items();
+    read_command_text(scan.source, scan.keyword, results.database_command);
+    results.connection_text = results.database_command.c_str();
+    results.connection_expanded = false;
     return kRunGoesOn;
 }
 
 RunStatus handle_sql(ScanContext& scan) {
-    TextBuffer<8192>& sql = command_buffers().sql;
+    TextBuffer<kStatementSize>& sql = result_items().statement_source;
     read_command_text(scan.source, scan.keyword, sql);
+    leave_row_modes();
     run_sql_command(sql.data());
     return kRunGoesOn;
 }
 
 RunStatus handle_qbe(ScanContext& scan) {
-    run_sql_command(build_qbe_statement(read_into_command_buffer(scan)));
+    char* statement = build_qbe_statement(read_into_command_buffer(scan));
+    leave_row_modes();
+    run_sql_command(statement);
     return kRunGoesOn;
 }
 
@@ -105,7 +135,8 @@ namespace {
 // The row-loop commands: without a loop buffer (three loops running) the
 // command is skipped and the scan goes on right after its keyword; otherwise
 // `fill` writes the body into the buffer and the loop runs it. The loop's own
-// status (an EXIT or REDIRECT in its body) ends only the loop.
+// status (an EXIT or REDIRECT in its body) ends only the loop; a failure
+// ends the run.
 template <typename Fill>
 RunStatus run_loop_command(ScanContext& scan, std::size_t keyword_length, Fill fill) {
     char* body = get_loop_buffer();
@@ -114,8 +145,8 @@ RunStatus run_loop_command(ScanContext& scan, std::size_t keyword_length, Fill f
         return kRunGoesOn;
     }
     fill(body);
-    run_row_loop(body, scan.output, scan.permissions);
-    return kRunGoesOn;
+    RunStatus status = run_row_loop(body, scan.output, scan.permissions);
+    return status == kRunFailed ? kRunFailed : kRunGoesOn;
 }
 }  // namespace
 
@@ -125,12 +156,12 @@ RunStatus handle_eachrow(ScanContext& scan) {
 
 RunStatus handle_table(ScanContext& scan) {
     return run_loop_command(
-        scan, 5, [&](char* body) { build_table_template(read_into_command_buffer(scan), body); });
+        scan, 5, [&](char* body) { build_table_template(read_into_command_buffer(scan), body, loop_header()); });
 }
 
 RunStatus handle_updateform(ScanContext& scan) {
     return run_loop_command(
-        scan, 11, [&](char* body) { build_update_form(read_into_command_buffer(scan), body); });
+        scan, 11, [&](char* body) { build_update_form(read_into_command_buffer(scan), body, loop_header()); });
 }
 
 RunStatus handle_default(ScanContext& scan) {
@@ -163,7 +194,7 @@ RunStatus handle_include(ScanContext& scan) {
 }
 
 RunStatus handle_redirect(ScanContext& scan) {
-    read_command_text(scan.source, scan.keyword, command_buffers().redirect_target);
+    read_command_text(scan.source, scan.keyword, scanner_state().redirect_target);
     return kRunRedirect;
 }
 
@@ -173,8 +204,8 @@ RunStatus handle_optionlist(ScanContext& scan) {
 }
 
 RunStatus handle_output(ScanContext& scan) {
-    switch_output(read_into_command_buffer(scan), scan.output);
-    return kRunGoesOn;
+    bool switched = switch_output(read_into_command_buffer(scan), scan.output);
+    return switched ? kRunGoesOn : kRunFailed;
 }
 
 RunStatus handle_exit(ScanContext&) {

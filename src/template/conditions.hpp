@@ -11,24 +11,31 @@ inline constexpr int kIfLevels = 64;
 inline constexpr int kIfNewEntries = 16;
 inline constexpr std::size_t kIfNewValueSize = 256;
 
-struct IfStack {
-    int depth = 0;                         // index of the current level; 0 is the outermost
-    std::array<int, kIfLevels> enabled{};  // per level: text is written and commands run
-    std::array<int, kIfLevels> else_if{};  // per level: opened by ELSE IF / ELSE IFNEW
-};
-
 // What IFNEW remembers of one variable.
 struct IfNewEntry {
     char* name = nullptr;   // as written in the command (tracked)
     char* value = nullptr;  // last value seen (tracked, 256 bytes)
 };
 
-IfStack& if_stack();
-void reset_if_stack();
+// The IF stack shared by all nested runs of a template, and IFNEW's memory.
+struct IfState {
+    int depth = 0;                          // index of the current level; 0 is the outermost
+    std::array<int, kIfLevels> enabled{1};  // per level: text is written and commands run
+    std::array<int, kIfLevels> else_if{};   // per level: opened by ELSE IF / ELSE IFNEW
+    // Levels opened beyond the 64th: never stored as levels, but counted
+    // (with their else-if marks) so that the ENDIFs that close them do not
+    // close real levels.
+    int overflow = 0;
+    std::array<bool, kIfLevels> overflow_else_if{};
+    std::array<IfNewEntry, kIfNewEntries> if_new{};
+    int if_new_count = 0;
+};
+
+IfState& if_state();
 
 // True when text is written and commands run at the current level.
 inline bool level_enabled() {
-    const IfStack& s = if_stack();
+    const IfState& s = if_state();
     return s.enabled[s.depth] != 0;
 }
 

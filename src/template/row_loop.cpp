@@ -1,42 +1,41 @@
-// Row loops.
+// Row loops: EACHROW bodies, and the row templates TABLE and UPDATEFORM
+// build, run once per fetched row. Each run of a body gets a statement level
+// of its own, so a query inside it does not disturb the outer loop's rows.
 #include "template/row_loop.hpp"
 
 #include <cstring>
 #include <new>
 
+#include "base/output.hpp"
 #include "db/odbc_session.hpp"
 #include "db/results.hpp"
-#include "db/table_output.hpp"
-#include "db/update_form.hpp"
-#include "driver/output.hpp"
-#include "variables/substitute.hpp"
+#include "expr/substitute.hpp"
+#include "forms/update_form.hpp"
 
 namespace vexil {
 
 namespace {
-RowLoopState g_loops;
-
 // The reader's limit for the lines of a loop body.
 constexpr std::size_t kBodyReadLimit = 2048;
 
 void release_loop_buffers() {
-    for (auto& buffer : g_loops.buffers) buffer.reset();
+    for (auto& buffer : row_loop_state().buffers) buffer.reset();
 }
 }  // namespace
 
-RowLoopState& row_loop_state() { return g_loops; }
-
-void reset_row_loops() {
-    release_loop_buffers();
-    g_loops.loop_depth = 0;
+TableHeader& loop_header() {
+    RowLoopState& loops = row_loop_state();
+    int depth = loops.loop_depth < kMaxLoopDepth ? loops.loop_depth : kMaxLoopDepth - 1;
+    return loops.headers[std::size_t(depth)];
 }
 
 char* get_loop_buffer() {
-    if (g_loops.loop_depth >= kMaxLoopDepth) {
+    RowLoopState& loops = row_loop_state();
+    if (loops.loop_depth >= kMaxLoopDepth) {
         report_error("Too many nested SQL statements");
         return nullptr;
     }
-    auto& buffer = g_loops.buffers[g_loops.loop_depth];
+    auto& buffer = loops.buffers[loops.loop_depth];
     if (!buffer) {
         buffer.reset(new (std::nothrow) char[kLoopBufferSize]);
         if (!buffer) {
@@ -106,30 +105,34 @@ void read_loop_body(TemplateSource& source, char* keyword, char* buffer) {
 
 RunStatus run_row_loop(char* body, OutputChannel& output, CommandPermissions permissions) {
     ResultItems& r = result_items();
-    int depth = g_loops.loop_depth++;
+    const FormsState& forms = forms_state();
+    RowLoopState& loops = row_loop_state();
+    int depth = loops.loop_depth++;
+    std::string_view header = loops.headers[std::size_t(depth)].view();
     RunStatus result = kRunGoesOn;
     CommandPermissions body_permissions{permissions.bits & kLoopBodyCommands};
 
     if (body[0] != '\0') {
         if (r.statement_status != kDbRow) {
-            if (r.table_mode || r.form_mode) {
+            if (forms.table_mode || forms.form_mode) {
                 TextBuffer<1100> message;
                 message.format("<P><B>%s</B><P>\n", r.result_text.c_str());
                 write_fragment(message.view(), output);
             }
         } else {
-            if (r.table_mode) write_fragment(table_header(depth), output);
+            if (forms.table_mode) write_fragment(header, output);
             do {
-                if (r.form_mode) write_fragment(table_header(depth), output);
+                if (forms.form_mode) write_fragment(header, output);
                 int saved_row = r.row_counter;
                 push_statement_level();
-                int options = r.form_mode ? kOptionsFormRow : kOptionsLoopBody;
+                int options = forms.form_mode ? kOptionsFormRow : kOptionsLoopBody;
                 result = run_template_text(body, output, body_permissions, options);
                 r.row_counter = saved_row;
                 r.row_text.format("%d", r.row_counter);
                 pop_statement_level();
+                if (result == kRunFailed) break;
                 if (result == kRunEnd) {
-                    if (r.form_mode) write_form_end(output);
+                    if (forms.form_mode) write_form_end(output);
                     r.statement_status = fetch_row();
                     if (r.statement_status == kDbRow) {
                         ++r.row_counter;
@@ -137,11 +140,11 @@ RunStatus run_row_loop(char* body, OutputChannel& output, CommandPermissions per
                     }
                 }
             } while (r.statement_status == kDbRow && result == kRunEnd);
-            if (r.table_mode) write_fragment("</TABLE>\n", output);
+            if (forms.table_mode && result != kRunFailed) write_fragment("</TABLE>\n", output);
         }
     }
 
-    if (--g_loops.loop_depth == 0) release_loop_buffers();
+    if (--loops.loop_depth == 0) release_loop_buffers();
     return result;
 }
 

@@ -7,25 +7,27 @@
 #include <cstddef>
 #include <memory>
 
+#include "forms/forms_state.hpp"
 #include "template/scanner.hpp"
 
 namespace vexil {
 
 inline constexpr int kMaxLoopDepth = 3;
-inline constexpr std::size_t kLoopBufferSize = 8192;
+inline constexpr std::size_t kLoopBufferSize = kRowTemplateSize;
 
 struct RowLoopState {
     int loop_depth = 0;  // row loops running
     std::array<std::unique_ptr<char[]>, kMaxLoopDepth> buffers;  // one per depth, made on first use
+    std::array<TableHeader, kMaxLoopDepth> headers;  // TABLE / UPDATEFORM text before the rows
 };
 
 RowLoopState& row_loop_state();
-// Releases every loop buffer and sets the depth to 0.
-void reset_row_loops();
 
 // The loop buffer for the current depth (emptied when created), or nullptr
 // after reporting why.
 char* get_loop_buffer();
+// The header of the loop that the current depth is about to run.
+TableHeader& loop_header();
 
 // Copies the body of an EACHROW (from after its "-->" to the matching
 // ENDROW) into buffer and sets the source's position after the ENDROW.
@@ -35,8 +37,9 @@ void read_loop_body(TemplateSource& source, char* keyword, char* buffer);
 // inner EACHROW/ENDROW pairs across calls for the same body.
 char* find_loop_end(char* text, int& nesting);
 
-// Runs the body once per row of the current statement. Returns the status
-// of the last run of the body, or 0 when it never ran.
+// Runs the body once per row of the current statement, framed as a table
+// or as update forms when TABLE or UPDATEFORM built it. Returns the status
+// of the last run of the body, or kRunGoesOn when it never ran.
 RunStatus run_row_loop(char* body, OutputChannel& output, CommandPermissions permissions);
 
 }  // namespace vexil

@@ -11,20 +11,15 @@
 #include <cstring>
 #include <string>
 
-#include "expr/scratch.hpp"
+#include "base/scratch.hpp"
 #include "expr/skip_operand.hpp"
-#include "driver/driver.hpp"
 #include "template/commands.hpp"
 #include "template/conditions.hpp"
-#include "variables/substitute.hpp"
+#include "expr/substitute.hpp"
 
 namespace vexil {
 
 namespace {
-
-CommandBuffers g_buffers;
-const TemplateSource* g_current = nullptr;
-int g_open_files = 0;  // template files being run, nested through INCLUDE
 
 // Read limits: the main loop reads at most 2046 characters a line, the
 // command readers at most 2047.
@@ -94,18 +89,11 @@ void write_reference(char* reference, int options, OutputChannel& output) {
 
 }  // namespace
 
-CommandBuffers& command_buffers() { return g_buffers; }
-
-void reset_scanner_state() {
-    g_buffers.command.clear();
-    g_buffers.sql.clear();
-    g_buffers.connection.clear();
-    g_buffers.redirect_target.clear();
-    g_current = nullptr;
-    g_open_files = 0;
+FileHandle open_template_file(const char* name) {
+    FileHandle file(std::fopen(name, "r"));
+    if (!file) error_text().format("Error opening the input file: %s %s\n", std::strerror(errno), name);
+    return file;
 }
-
-const TemplateSource* current_source() { return g_current; }
 
 bool read_next_line(TemplateSource& source, std::size_t limit) {
     if (source.file == nullptr) return false;
@@ -129,7 +117,7 @@ bool read_next_line(TemplateSource& source, std::size_t limit) {
     }
     if (n == 0) return false;  // end of file: the current text stays as it is
     buffer[n] = '\0';
-    ++source.line;
+    ++source.location.line;
     source.text = buffer;
     source.position = buffer;
     return true;
@@ -180,10 +168,9 @@ bool read_command_text(TemplateSource& source, char* keyword, char* buffer, std:
 
 RunStatus process_template(TemplateSource& source, OutputChannel& output,
                            CommandPermissions permissions, int options) {
-    const TemplateSource* saved_source = g_current;
-    int saved_depth = if_stack().depth;
+    const SourceLocation* saved_location = report_location(&source.location);
+    int saved_depth = if_state().depth;
     int saved_overflow = if_overflow();
-    g_current = &source;
 
     char* p = source.position;
     char* mark = p;
@@ -292,7 +279,7 @@ RunStatus process_template(TemplateSource& source, OutputChannel& output,
     }
 
     if (status == kRunEnd) close_levels_above(saved_depth, saved_overflow);
-    g_current = saved_source;
+    report_location(saved_location);
     return status;
 }
 
@@ -300,12 +287,11 @@ RunStatus run_template_text(char* text, OutputChannel& output, CommandPermission
                             int options) {
     TemplateSource source;
     source.text = source.position = text;
-    if (g_current != nullptr) {
-        source.name.assign(g_current->name.view());
-        source.line = g_current->line;
+    if (const SourceLocation* current = output_state().location; current != nullptr) {
+        source.location = *current;
     } else {
-        source.name.assign("(none)");
-        source.line = 1;
+        source.location.name.assign("(none)");
+        source.location.line = 1;
     }
     return process_template(source, output, permissions, options);
 }
@@ -323,28 +309,29 @@ RunStatus run_template_file(const char* name, OutputChannel& output) {
         copy_bounded(work.data(), work.size(), name);
         substitute_variables(work.data(), expanded.data(), expanded.size(), kOptionsFileName);
     }
-    source.name.assign(expanded.data());
+    source.location.name.assign(expanded.data());
 
     TextBuffer<512>& error = error_text();
     if (std::strlen(expanded.data()) > TextBuffer<kNameSize>::kCapacity) {
         error.format("Error opening the input file: %s %s\n", std::strerror(ENAMETOOLONG),
-                     source.name.c_str());
+                     source.location.name.c_str());
         report_error(error.view());
         return kRunEnd;
     }
-    if (g_open_files >= kMaxIncludeDepth) {
+    int& open_files = scanner_state().open_files;
+    if (open_files >= kMaxIncludeDepth) {
         report_error("Too many nested INCLUDE files");
         return kRunEnd;
     }
-    FileHandle file = open_template_file(source.name.c_str());
+    FileHandle file = open_template_file(source.location.name.c_str());
     if (!file) {
         report_error(error.view());
         return kRunEnd;
     }
     source.file = file.get();
-    ++g_open_files;
+    ++open_files;
     RunStatus status = process_template(source, output, kAllCommands, kOptionsTemplate);
-    --g_open_files;
+    --open_files;
     return status;
 }
 

@@ -5,19 +5,21 @@
 
 #include <array>
 #include <cstdio>
-#include <memory>
 
-#include "cgi/text.hpp"
-#include "driver/output.hpp"
+#include "base/output.hpp"
+#include "base/output_files.hpp"
+#include "base/text.hpp"
 
 namespace vexil {
 
-// Why a template run stopped (0 while it goes on).
-using RunStatus = int;
-inline constexpr RunStatus kRunGoesOn = 0;
-inline constexpr RunStatus kRunEnd = 1;        // end of the template, or it failed to open
-inline constexpr RunStatus kRunExit = 32;      // EXIT
-inline constexpr RunStatus kRunRedirect = 1024;  // REDIRECT
+// Why a template run stopped (kRunGoesOn while it goes on).
+enum RunStatus {
+    kRunGoesOn,    // the scan goes on
+    kRunEnd,       // end of the template, or it failed to open
+    kRunExit,      // EXIT
+    kRunRedirect,  // REDIRECT
+    kRunFailed,    // the run cannot go on (reported); the driver ends it with exit code 1
+};
 
 // The commands a run may execute (IF, IFNEW, ELSE, ENDIF are always allowed).
 enum Command : unsigned {
@@ -53,40 +55,31 @@ inline constexpr CommandPermissions kDefaultTemplateCommands{
 inline constexpr unsigned kLoopBodyCommands = kCmdExec | kCmdInclude | kCmdOutput | kCmdSet;
 
 inline constexpr std::size_t kLineBufferSize = 2048;
-inline constexpr std::size_t kNameSize = 128;
+inline constexpr std::size_t kCommandTextSize = 8192;
 // Template files open at once (the named template and nested INCLUDEs).
 inline constexpr int kMaxIncludeDepth = 16;
-
-struct FileCloser {
-    void operator()(std::FILE* f) const {
-        if (f != nullptr) std::fclose(f);
-    }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
 // One template being read: a file, line by line, or an in-memory text.
 struct TemplateSource {
     char* position = nullptr;       // next character to scan; where a command reader stops
     char* text = nullptr;           // the line buffer, or the start of the in-memory text
     std::FILE* file = nullptr;      // the open template file; nullptr for in-memory text
-    int line = 0;                   // lines read so far (copied for in-memory text)
-    TextBuffer<kNameSize> name;     // file name after substitution, or "(none)"
+    SourceLocation location;        // name and lines read (copied for in-memory text)
     std::array<char, kLineBufferSize> line_buffer;  // current line of a file (set when opened)
 };
 
-// The buffers that receive command argument texts.
-struct CommandBuffers {
-    TextBuffer<8192> command;     // IF, ELSE, SET, TABLE, DEFAULT, INCLUDE, OUTPUT, ...
-    TextBuffer<8192> sql;         // SQL, and statements built by QBE/UPDATEFORM/OPTIONLIST
-    TextBuffer<256> connection;   // DATABASE
-    TextBuffer<128> redirect_target;  // REDIRECT, read at the end of the run
+// The scanner's per-run state.
+struct ScannerState {
+    TextBuffer<kCommandTextSize> command;  // argument text: IF, ELSE, SET, TABLE, INCLUDE, ...
+    TextBuffer<128> redirect_target;       // REDIRECT, read at the end of the run
+    int open_files = 0;                    // template files being run, nested through INCLUDE
 };
 
-CommandBuffers& command_buffers();
-void reset_scanner_state();
+ScannerState& scanner_state();
 
-// The template being scanned (innermost), or nullptr outside any run.
-const TemplateSource* current_source();
+// Opens a template file for reading, or formats "Error opening the input
+// file: ..." into error_text and returns an empty handle.
+FileHandle open_template_file(const char* name);
 
 // Runs a template file: expands the name (options 8), opens it and scans it
 // with every command permitted. Returns the run's status (1 when it could

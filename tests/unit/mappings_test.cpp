@@ -6,7 +6,9 @@
 namespace vexil {
 namespace {
 
-TEST(Picture, LaysTheValueIntoThePicture) {
+using Picture = test::Fresh;
+
+TEST_F(Picture, LaysTheValueIntoThePicture) {
     struct { const char* picture; const char* value; const char* expected; } rows[] = {
         // grouping; unfilled # and the comma left of them are not shown; high digits dropped
         {"#,##0.00", "1234.5", "1,234.50"},
@@ -58,7 +60,7 @@ TEST(Picture, LaysTheValueIntoThePicture) {
     }
 }
 
-TEST(Picture, CutTo48CharactersAndNeverPastTheResult) {
+TEST_F(Picture, CutTo48CharactersAndNeverPastTheResult) {
     // The point is the 48th character: the fraction positions behind it are cut.
     std::string picture = std::string(47, '0') + ".00";
     EXPECT_EQ(format_picture(picture.c_str(), "1.5"), std::string(46, '0') + "1.");
@@ -100,7 +102,7 @@ TEST_F(MappingTest, AtMost32TablesOf99Pairs) {
     for (int i = 0; i < 33; ++i) translate("t" + std::to_string(i) + " a=b" + std::to_string(i));
     EXPECT_STREQ(translate_value("t31", "a"), "b31");
     EXPECT_STREQ(translate_value("t32", "a"), "a");  // the 33rd is ignored
-    reset_mappings();
+    reset();
     std::string text = "big ";
     for (int i = 1; i <= 101; ++i) text += "v" + std::to_string(i) + "=w" + std::to_string(i) + ",";
     translate(text);
@@ -112,7 +114,7 @@ TEST_F(MappingTest, FormatListsAndAtMost50Pictures) {
     format("price=\"$#,##0.00\", code=##-##");
     EXPECT_EQ(picture("PRICE"), "$#,##0.00");
     EXPECT_STREQ(apply_format("price", "5"), "$5.00");
-    reset_mappings();
+    reset();
     std::string text;
     for (int i = 0; i < 52; ++i) text += "f" + std::to_string(i) + "=0.0" + std::string(i % 3, '0') + ", ";
     format(text);

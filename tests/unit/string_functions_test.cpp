@@ -2,7 +2,7 @@
 // results, the order of the argument checks that decides the message, and
 // long results cut to the destination without writing past it.
 #include "support.hpp"
-#include "variables/string_functions.hpp"
+#include "expr/string_functions.hpp"
 
 namespace vexil {
 namespace {

@@ -1,43 +1,35 @@
-// Shared by the unit tests: a fixture that starts every test from a fresh
-// run state, a guarded destination that catches writes past its end, and
+// Shared by the unit tests: a fixture that gives every test a fresh run, a guarded destination that catches writes past its end, and
 // wrappers that evaluate a writable copy of a text while capturing what
 // gets reported on standard output.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "cgi/form_data.hpp"
-#include "cgi/tracked_memory.hpp"
-#include "db/results.hpp"
+#include "driver/run.hpp"
 #include "expr/evaluator.hpp"
 #include "expr/functions.hpp"
-#include "expr/scratch.hpp"
-#include "template/conditions.hpp"
-#include "variables/mappings.hpp"
-#include "variables/substitute.hpp"
-#include "variables/variable_table.hpp"
+#include "expr/substitute.hpp"
 
 namespace vexil::test {
 
+// Every test runs in a run of its own, made fresh.
 class Fresh : public ::testing::Test {
 protected:
-    void SetUp() override { reset(); }
-    void TearDown() override { reset(); }
-    static void reset() {
-        free_tracked();
-        reset_form_state();
-        reset_result_items();
-        reset_scratch();
-        reset_variable_state();
-        reset_mappings();
-        reset_substitution_state();
-        reset_if_stack();
-        reset_random_state();
-        error_text().clear();
+    Fresh() { reset(); }
+    // Replaces the run with a new one, as the next request would get.
+    void reset() {
+        active_.reset();
+        run_ = std::make_unique<vexil::Run>();
+        active_ = std::make_unique<ActiveRun>(*run_);
     }
+
+private:
+    std::unique_ptr<vexil::Run> run_;
+    std::unique_ptr<ActiveRun> active_;
 };
 
 // An error report outside any template in a command-line run ("" for none).

@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "support.hpp"
-#include "variables/startup.hpp"
+#include "values/clock.hpp"
 
 namespace vexil {
 namespace {
@@ -154,23 +154,23 @@ TEST_F(DateTime, Builtins) {
     };
     for (const auto& c : clock) {
         set_date_time_variables_at(at(2005, 9, 9, 5, c.hour, c.minute));
-        EXPECT_EQ(date_time_buffers().time.view(), c.time);
-        EXPECT_EQ(date_time_buffers().time24.view(), c.time24);
+        EXPECT_EQ(clock_state().time.view(), c.time);
+        EXPECT_EQ(clock_state().time24.view(), c.time24);
     }
 
     // Month before day, both padded; names from their numbers.
     set_date_time_variables_at(at(1998, 1, 5, 1, 13, 7));
-    EXPECT_EQ(date_time_buffers().date_short.view(), "01-05-1998");
-    EXPECT_EQ(date_time_buffers().date_ymd.view(), "19980105");
-    EXPECT_EQ(date_time_buffers().today.view(), "January 5, 1998");
+    EXPECT_EQ(clock_state().date_short.view(), "01-05-1998");
+    EXPECT_EQ(clock_state().date_ymd.view(), "19980105");
+    EXPECT_EQ(clock_state().today.view(), "January 5, 1998");
     const char* months[] = {"January", "February", "March", "April", "May", "June", "July",
                             "August", "September", "October", "November", "December"};
     const char* days[] = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
     for (int m = 1; m <= 12; ++m) {
         set_date_time_variables_at(at(2010, m, 28, (m - 1) % 7, 8, 0));
-        EXPECT_EQ(date_time_buffers().monthname.view(), months[m - 1]);
-        EXPECT_EQ(date_time_buffers().month.view(), std::to_string(m));
-        EXPECT_EQ(date_time_buffers().weekday.view(), days[(m - 1) % 7]);
+        EXPECT_EQ(clock_state().monthname.view(), months[m - 1]);
+        EXPECT_EQ(clock_state().month.view(), std::to_string(m));
+        EXPECT_EQ(clock_state().weekday.view(), days[(m - 1) % 7]);
     }
 }
 

@@ -1,0 +1,86 @@
+// Output channel and error reports.
+//
+// Everything the program writes passes through here: template text and
+// command fragments to the current channel, reports and the termination
+// page to standard output. In a web run the header goes out before the
+// first byte on standard output, whoever writes it.
+#include "base/output.hpp"
+
+namespace vexil {
+
+namespace {
+void put(std::FILE* stream, std::string_view text) {
+    if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stream);
+}
+}  // namespace
+
+std::FILE* standard_output() { return stdout; }
+
+bool OutputChannel::is_standard() const { return stream == standard_output(); }
+
+const SourceLocation* report_location(const SourceLocation* location) {
+    const SourceLocation* previous = output_state().location;
+    output_state().location = location;
+    return previous;
+}
+
+void write_content_type(const char* type) {
+    std::fprintf(standard_output(), "Content-type: %s%c%c", type, '\n', '\n');
+}
+
+void send_content_header() {
+    OutputState& state = output_state();
+    if (state.header_sent || !state.web_run) return;
+    write_content_type("text/html");
+    state.header_sent = true;
+}
+
+void write_text(std::string_view text, OutputChannel& output) {
+    if (text.empty() || output.stream == nullptr) return;
+    OutputState& state = output_state();
+    if (text.size() == 1 && text[0] == '\n' && state.last_output_char == '\n') return;
+    if (output.is_standard()) send_content_header();
+    put(output.stream, text);
+    state.last_output_char = text.back();
+}
+
+void write_fragment(std::string_view text, OutputChannel& output) {
+    if (text.empty() || output.stream == nullptr) return;
+    if (output.is_standard()) send_content_header();
+    put(output.stream, text);
+}
+
+void report_error(std::string_view message) {
+    std::FILE* out = standard_output();
+    OutputState& state = output_state();
+    const SourceLocation* source = state.location;
+    int len = int(message.size());
+    if (state.web_run) {
+        if (!state.header_sent) {
+            send_content_header();
+            put(out, "<HTML><HEAD><TITLE>Vexil Error</TITLE> </HEAD><BODY BGCOLOR=\"#FFFFFF\">");
+        }
+        if (source != nullptr) {
+            std::fprintf(out, "<P><B>Vexil Error:</B> %.*s<BR>[Error in file %s line %d]<P>\n", len,
+                         message.data(), source->name.c_str(), source->line);
+        } else {
+            std::fprintf(out, "<P><B>Vexil Error:</B> %.*s<P>\n", len, message.data());
+        }
+    } else if (source != nullptr) {
+        std::fprintf(out, "Vexil Error: %.*s \n[Error in file %s line %d]\n\n", len, message.data(),
+                     source->name.c_str(), source->line);
+    } else {
+        std::fprintf(out, "Vexil Error: %.*s\n\n", len, message.data());
+    }
+}
+
+void fatal_error(const char* message) { throw RunAborted(message); }
+
+void write_termination_page(std::string_view message) {
+    std::FILE* out = standard_output();
+    std::fprintf(out, "Content-type: text/html%c%c", '\n', '\n');
+    std::fprintf(out, "<HTML><H3>Program Terminated</H3>\n%.*s\n</HTML>", int(message.size()),
+                 message.data());
+}
+
+}  // namespace vexil

@@ -1,0 +1,96 @@
+// Output channel and error reports: the one way text leaves the program.
+//
+// Template text goes through write_range/write_text, which apply the
+// blank-line rule and, in a web run, send the header before the first byte
+// that reaches standard output. Error reports always go to standard output,
+// never into an output file. This file sits at the bottom of the program:
+// whoever runs a template tells it where the scan stands (report_location),
+// and the driver tells it whether the run answers a web request.
+#pragma once
+
+#include <cstdio>
+#include <stdexcept>
+#include <string_view>
+
+#include "base/text.hpp"
+
+namespace vexil {
+
+// Characters a file name may have (template, INCLUDE and output names).
+inline constexpr std::size_t kNameSize = 128;
+
+// Where a report says the error happened: a template file and its line.
+struct SourceLocation {
+    TextBuffer<kNameSize> name;  // file name after substitution, or "(none)"
+    int line = 0;                // lines read so far
+};
+
+// The current output: standard output or the open temporary output file.
+// The driver holds the current channel and hands it by reference through
+// the interpreter; the OUTPUT command replaces its stream.
+struct OutputChannel {
+    std::FILE* stream = nullptr;
+    bool is_standard() const;
+};
+
+// The output channel's per-run state.
+struct OutputState {
+    bool web_run = false;                     // the run answers a web request (CGI)
+    bool header_sent = false;                 // the web header has been written
+    char last_output_char = '\n';             // last byte written by write_text
+    const SourceLocation* location = nullptr; // the template being scanned, if any
+    TextBuffer<512> error_text;               // the pending error message
+};
+
+OutputState& output_state();
+
+// The process's standard output stream.
+std::FILE* standard_output();
+
+// True in a web run.
+inline bool is_cgi_run() { return output_state().web_run; }
+
+// The pending error message: set by a failing step, reported by its caller.
+inline TextBuffer<512>& error_text() { return output_state().error_text; }
+
+// Makes `location` the place that reports name (nullptr: outside any
+// template) and returns the one it replaces, for the caller to put back.
+const SourceLocation* report_location(const SourceLocation* location);
+
+// Writes text with the blank-line rule: a lone newline right after a
+// newline is dropped. Sends the web header first when the target is
+// standard output.
+void write_text(std::string_view text, OutputChannel& output);
+inline void write_range(const char* start, const char* end, OutputChannel& output) {
+    if (end > start) write_text(std::string_view(start, std::size_t(end - start)), output);
+}
+
+// Writes an HTML fragment built by a command (table, form, option list)
+// directly, without the blank-line rule; on standard output in a web run the
+// header goes first, so nothing ever precedes it.
+void write_fragment(std::string_view text, OutputChannel& output);
+
+// Writes "Content-type: text/html" and an empty line once, in a web run only.
+void send_content_header();
+// Writes "Content-type: <type>" and an empty line to standard output.
+void write_content_type(const char* type);
+
+// Reports a template error on standard output, naming the current template
+// file and line when a template is running. The run goes on.
+void report_error(std::string_view message);
+
+// Thrown by fatal_error and caught only by the driver, which writes the
+// termination page and ends the run: the one way a run stops from deep
+// inside (running out of memory).
+class RunAborted : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Ends the run at once with the termination page (written by the driver).
+[[noreturn]] void fatal_error(const char* message);
+
+// Writes the termination page for message on standard output.
+void write_termination_page(std::string_view message);
+
+}  // namespace vexil

@@ -1,0 +1,62 @@
+// Output files: opening under a temporary name, finishing by renaming.
+#include "base/output_files.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+namespace vexil {
+
+bool temporary_name(const char* name, TextBuffer<kNameSize>& temp) {
+    std::string text(name);
+    if (std::size_t dot = text.rfind('.'); dot != std::string::npos) text.erase(dot);
+    text += ".tmp";
+    temp.assign(text);
+    return text.size() <= TextBuffer<kNameSize>::kCapacity;
+}
+
+bool open_output_file(const char* name, OpenedOutput& opened) {
+    if (!temporary_name(name, opened.temp_name)) {
+        error_text().format("Error opening the output file: %s %s\n", std::strerror(ENAMETOOLONG),
+                            opened.temp_name.c_str());
+        return false;
+    }
+    opened.file.reset(std::fopen(opened.temp_name.c_str(), "w"));
+    if (!opened.file) {
+        error_text().format("Error opening the output file: %s %s\n", std::strerror(errno),
+                            opened.temp_name.c_str());
+        return false;
+    }
+    return true;
+}
+
+void install_output(OpenedOutput& opened, const char* final_name, OutputChannel& output) {
+    OutputFileState& state = output_file_state();
+    state.file = std::move(opened.file);
+    state.temp_name.assign(opened.temp_name.view());
+    state.final_name.assign(final_name);
+    state.has_final_name = true;
+    output.stream = state.file.get();
+}
+
+void finish_output(OutputChannel& output) {
+    if (output.stream == nullptr || output.is_standard()) return;
+    OutputFileState& state = output_file_state();
+    state.file.reset();
+    // An output named like its own temporary file is already in place.
+    if (state.final_name.view() != state.temp_name.view()) {
+        std::remove(state.final_name.c_str());
+        std::rename(state.temp_name.c_str(), state.final_name.c_str());
+    }
+    output.stream = standard_output();
+}
+
+void discard_output(OutputChannel& output) {
+    if (output.stream == nullptr || output.is_standard()) return;
+    OutputFileState& state = output_file_state();
+    state.file.reset();
+    std::remove(state.temp_name.c_str());
+    output.stream = standard_output();
+}
+
+}  // namespace vexil

@@ -1,0 +1,12 @@
+// Start-up of a web run: the form data, the run settings taken from the
+// request (template, output, connection), the eleven start-up variables,
+// the form's default/translate/format lists and the cookies.
+#pragma once
+
+namespace vexil {
+
+// The web start-up. Returns false when the form data could not be read and
+// no template is named (by the form or the path).
+bool load_cgi_variables();
+
+}  // namespace vexil

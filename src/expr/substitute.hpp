@@ -1,0 +1,55 @@
+// Variable substitution: the reference syntax ($name$ and $name(arguments)),
+// the copy of a text with every reference replaced, and the expansion of one
+// reference into the text it stands for.
+#pragma once
+
+#include <cstddef>
+
+#include "base/scratch.hpp"
+
+namespace vexil {
+
+// SubstOptions bits.
+inline constexpr int kSubstSqlQuotes = 1;     // double "'" in a value inserted after "'"
+inline constexpr int kSubstEmptyNbsp = 2;     // an empty value becomes "&nbsp;"
+inline constexpr int kSubstFormat = 4;        // apply the FORMAT picture of the name
+inline constexpr int kSubstDropUnknown = 8;   // an undefined reference gives nothing
+inline constexpr int kSubstEmptyNothing = 16; // an empty value becomes "" (wins over 2)
+// The scanner writes each reference's text HTML-escaped (used for the rows of
+// an update form, so that a browser posts back exactly the stored value).
+inline constexpr int kSubstHtmlEscape = 32;
+
+inline constexpr int kOptionsTemplate = kSubstFormat;                       // 4
+inline constexpr int kOptionsLoopBody = kSubstFormat | kSubstEmptyNbsp;     // 6
+inline constexpr int kOptionsFileName = kSubstDropUnknown;                  // 8
+inline constexpr int kOptionsSql = kSubstSqlQuotes | kSubstDropUnknown | kSubstEmptyNothing;  // 25
+inline constexpr int kOptionsPlain = 0;
+// Update-form rows: empty values stay empty, values are escaped, no picture
+// changes what is posted back.
+inline constexpr int kOptionsFormRow = kSubstEmptyNothing | kSubstHtmlEscape;
+
+inline constexpr int kMaxExpansionDepth = 16;
+
+// The text one reference stands for. `reference` is the text after the
+// opening "$" up to the closing "$" (or the ")" of a function call),
+// NUL-terminated and writable. The result is either built in `work` (cut to its size) or
+// a text stored elsewhere; callers use it before the next expansion.
+const char* expand_reference(char* reference, int options, WorkArea work);
+
+// Writes text into dest (dest_size bytes, result cut to fit) with every
+// reference replaced. The source text is working material: terminators are
+// written into it while scanning.
+void substitute_variables(char* text, char* dest, std::size_t dest_size, int options);
+
+// The result of find_next_reference: a reference, an escaped "$", or none.
+struct FoundReference {
+    enum Kind { kNone, kEscape, kReference } kind = kNone;
+    char* reference = nullptr;        // the reference text (in reference_buffer)
+    char* rest = nullptr;             // where the search goes on
+};
+
+// The scanner of substitute_variables: finds the next reference in text and
+// cuts the text before it with a terminator.
+FoundReference find_next_reference(char* text);
+
+}  // namespace vexil

@@ -1,0 +1,30 @@
+// The per-run state of the form commands: which kind of rows the row loop is
+// to frame (TABLE or UPDATEFORM) and what the last option list was named.
+#pragma once
+
+#include "base/text.hpp"
+
+namespace vexil {
+
+// Row templates that TABLE and UPDATEFORM build hold at most this many bytes.
+inline constexpr std::size_t kRowTemplateSize = 8192;
+// A TABLE or UPDATEFORM header: the text written before the rows.
+inline constexpr std::size_t kTableHeaderSize = 1024;
+using TableHeader = TextBuffer<kTableHeaderSize>;
+
+struct FormsState {
+    bool table_mode = false;            // set by TABLE until the next SQL or QBE command
+    bool form_mode = false;             // set by UPDATEFORM until the next SQL or QBE command
+    int option_list_size = 1;           // SIZE of the option list being built
+    TextBuffer<136> option_list_name;   // NAME of the option list being built
+};
+
+FormsState& forms_state();
+
+// SQL and QBE end the TABLE and UPDATEFORM framing of row loops.
+inline void leave_row_modes() {
+    forms_state().table_mode = false;
+    forms_state().form_mode = false;
+}
+
+}  // namespace vexil

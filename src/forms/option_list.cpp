@@ -1,0 +1,107 @@
+// Option list.
+#include "forms/option_list.hpp"
+
+#include <cstring>
+#include <string>
+
+#include "base/text.hpp"
+#include "db/columns.hpp"
+#include "db/odbc_session.hpp"
+#include "forms/qbe.hpp"
+#include "db/results.hpp"
+#include "db/sql_command.hpp"
+#include "forms/forms_state.hpp"
+#include "expr/substitute.hpp"
+
+namespace vexil {
+
+char* build_option_list_statement(char* text) {
+    FormsState& forms = forms_state();
+    forms.option_list_size = 1;
+    char* p = text;
+    if (is_ascii_digit(*p)) {
+        long size = 0;
+        while (is_ascii_digit(*p)) {
+            if (size < 100000) size = size * 10 + (*p - '0');
+            ++p;
+        }
+        forms.option_list_size = int(size);
+        if (*p != '\0') ++p;  // the character after the number ends it
+    }
+    while (*p == ' ') ++p;
+
+    std::string_view rest(p);
+    std::string_view name;
+    if (!rest.empty() && rest[0] == '"') {
+        std::size_t close = rest.find('"', 1);
+        name = close == std::string_view::npos ? rest : rest.substr(0, close + 1);
+    } else {
+        name = rest.substr(0, rest.find(' '));
+    }
+    TextBuffer<kStatementSize>& sql = result_items().statement_source;
+    if (name.empty()) {
+        // Nothing names a column (a size alone): there is no statement.
+        sql.clear();
+        forms.option_list_name.clear();
+        return sql.data();
+    }
+    sql.assign("SELECT DISTINCT ");
+    sql.append(rest);
+    sql.append(" ORDER BY ");
+    sql.append(name);
+
+    if (!name.empty() && name[0] == '"') {
+        std::string field(name.substr(1));
+        if (!field.empty() && field.back() == '"') field.pop_back();
+        for (char& c : field) {
+            if (c == ' ') c = '_';
+        }
+        forms.option_list_name.assign(field);
+    } else {
+        forms.option_list_name.assign(name);
+    }
+    return sql.data();
+}
+
+void write_option_list(char* statement, OutputChannel& output) {
+    ResultItems& r = result_items();
+    if (r.connection_text == nullptr || r.connection_text[0] == '\0') {
+        std::string message = "<P><B>";
+        message += kMissingConnectionText;
+        message += "</B><P>\n";
+        write_fragment(message, output);
+        r.statement_status = kDbFailed;
+        r.result_text.assign("No database connection string given");
+        return;
+    }
+    expand_connection_text();
+    const char* name = forms_state().option_list_name.c_str();
+    if (statement[0] == '\0') {
+        write_fragment("<B>[No option list found for ]</B>\n", output);
+        return;
+    }
+    execute_substituted(statement);
+    if (r.statement_status == kDbRow) {
+        r.statement_status = fetch_row();
+        if (r.statement_status == kDbRow && column_value(name)[0] != '\0') {
+            std::string list = "<SELECT NAME=\"";
+            append_html_escaped(list, name);
+            list += "\" SIZE=" + std::to_string(forms_state().option_list_size) + ">\n";
+            while (r.statement_status == kDbRow) {
+                list += "<OPTION>";
+                append_html_escaped(list, column_value(name));
+                list += "\n";
+                r.statement_status = fetch_row();
+            }
+            list += "</SELECT>\n";
+            write_fragment(list, output);
+            return;
+        }
+    }
+    std::string note = "<B>[No option list found for ";
+    append_html_escaped(note, name);
+    note += "]</B>\n";
+    write_fragment(note, output);
+}
+
+}  // namespace vexil

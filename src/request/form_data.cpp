@@ -1,0 +1,221 @@
+// Form decoding. The request text (POST body or a copy of QUERY_STRING) is a
+// tracked block that is cut up and decoded in place; the field table points
+// into it.
+#include "request/form_data.hpp"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "base/text.hpp"
+#include "base/tracked_memory.hpp"
+
+namespace vexil {
+
+namespace {
+int fail(const char* message) {
+    form_state().form_error = message;
+    return 0;
+}
+
+// A tracked text made of prefix and detail (for the messages that carry a
+// value or a system error text).
+const char* compose(const char* prefix, const char* detail) {
+    std::size_t a = std::strlen(prefix), b = std::strlen(detail);
+    char* text = static_cast<char*>(tracked_alloc(a + b + 1));
+    std::memcpy(text, prefix, a);
+    std::memcpy(text + a, detail, b + 1);
+    return text;
+}
+
+// Reads the POST body; returns the request text or nullptr after failing.
+char* read_post_body() {
+    const char* length_text = std::getenv("CONTENT_LENGTH");
+    long long length = length_text ? std::strtoll(length_text, nullptr, 10) : 0;
+    if (length <= 0) {
+        fail("Missing environment variable CONTENT_LENGTH");
+        return nullptr;
+    }
+    const char* type = std::getenv("CONTENT_TYPE");
+    if (type == nullptr) {
+        fail("Missing environment variable CONTENT_TYPE");
+        return nullptr;
+    }
+    if (!equals_nocase(type, "application/x-www-form-urlencoded")) {
+        fail(compose("Unsupported CONTENT_TYPE = ", type));
+        return nullptr;
+    }
+    std::size_t size = std::size_t(length);
+    char* body = static_cast<char*>(tracked_alloc(size + 1));
+    std::size_t got = std::fread(body, 1, size, stdin);
+    if (got < size) {
+        if (std::feof(stdin)) {
+            fail("Unexpected EOF reading POST method input");
+        } else {
+            fail(compose("Error reading POST method input: ", std::strerror(errno)));
+        }
+        return nullptr;
+    }
+    body[size] = '\0';
+    return body;
+}
+
+// Makes sure entry `index` exists, growing the table by 200 entries.
+void ensure_entry(std::size_t index) {
+    FormState& form = form_state();
+    if (index <= form.capacity) return;
+    form.capacity += kFormTableStep;
+    form.fields = static_cast<FormField*>(
+        tracked_realloc(form.fields, sizeof(FormField) * (form.capacity + 1)));
+}
+
+// Visits the fields in order, as the lookups do: while an entry has a name
+// and fewer than capacity entries were looked at.
+template <typename Visit>
+void for_each_field(Visit visit) {
+    FormState& form = form_state();
+    if (form.fields == nullptr) return;
+    for (std::size_t i = 0; i < form.capacity && form.fields[i].name != nullptr; ++i) {
+        if (!visit(form.fields[i])) return;
+    }
+}
+}  // namespace
+
+unsigned char hex_pair_value(const char* p) {
+    auto digit = [](unsigned char c) -> int {
+        if (c >= 65 && c < 128) return (c & ~32) - 55;
+        return c - 48;
+    };
+    return static_cast<unsigned char>((16 * digit(p[0]) + digit(p[1])) & 0xFF);
+}
+
+void url_unescape(char* text) {
+    char* read = text;
+    char* write = text;
+    while (*read != '\0') {
+        if (*read == '%' && read[1] != '\0' && read[2] != '\0') {
+            *write++ = static_cast<char>(hex_pair_value(read + 1));
+            read += 3;
+        } else {
+            *write++ = *read++;
+        }
+    }
+    *write = '\0';
+}
+
+const char* getenv_copy(const char* name) {
+    const char* value = std::getenv(name);
+    if (value == nullptr) return "";
+    return tracked_strdup(value);
+}
+
+int read_form_data() {
+    FormState& form = form_state();
+    if (form.data_read) return 1;
+
+    const char* method = std::getenv("REQUEST_METHOD");
+    if (method == nullptr) return fail("Missing environment variable REQUEST_METHOD");
+
+    char* request = nullptr;
+    if (equals_nocase(method, "post")) {
+        request = read_post_body();
+        if (request == nullptr) return 0;
+    } else if (equals_nocase(method, "get")) {
+        const char* query = getenv_copy("QUERY_STRING");
+        if (query[0] == '\0') return fail("Missing environment variable QUERY_STRING");
+        request = const_cast<char*>(query);  // a tracked copy, ours to cut up
+    } else {
+        return fail(compose("Unrecognized REQUEST_METHOD = ", method));
+    }
+
+    // "+" is a blank; done before percent-decoding so that %2B stays a plus.
+    for (char* p = request; *p != '\0'; ++p) {
+        if (*p == '+') *p = ' ';
+    }
+
+    form.capacity = kFormTableStep;
+    form.fields = static_cast<FormField*>(tracked_alloc(sizeof(FormField) * (form.capacity + 1)));
+    form.fields[0] = FormField{request, nullptr, 0};
+
+    for (std::size_t i = 0; form.fields[i].name != nullptr; ++i) {
+        char* pair = form.fields[i].name;
+        char* next = std::strchr(pair, '&');
+        if (next != nullptr) *next++ = '\0';
+        ensure_entry(i + 1);
+        FormField& field = form.fields[i];
+        field.value = nullptr;
+        field.capacity = 0;
+        if (char* equals = std::strchr(pair, '='); equals != nullptr) {
+            *equals = '\0';
+            field.value = equals + 1;
+            field.capacity = static_cast<std::uint32_t>(std::strlen(field.value) + 1);
+            url_unescape(field.value);
+        }
+        url_unescape(field.name);
+        form.fields[i + 1] = FormField{next, nullptr, 0};
+    }
+    form.data_read = true;
+    return 1;
+}
+
+FormField* find_form_field(std::string_view name) {
+    FormField* found = nullptr;
+    for_each_field([&](FormField& field) {
+        if (!equals_nocase(field.name, name)) return true;
+        found = &field;
+        return false;
+    });
+    return found;
+}
+
+const char* form_value_or(std::string_view name, const char* fallback) {
+    FormField* field = find_form_field(name);
+    if (field == nullptr || field->value == nullptr || field->value[0] == '\0') return fallback;
+    return field->value;
+}
+
+const char* form_value(std::string_view name) { return form_value_or(name, ""); }
+
+const char** form_values_all(std::string_view name, const char* fallback) {
+    std::size_t matches = 0;
+    for_each_field([&](FormField& field) {
+        if (name == field.name) ++matches;
+        return true;
+    });
+    auto** list = static_cast<const char**>(tracked_alloc(sizeof(char*) * (matches + 1)));
+    std::size_t n = 0;
+    for_each_field([&](FormField& field) {
+        if (name == field.name) {
+            bool empty = field.value == nullptr || field.value[0] == '\0';
+            list[n++] = empty ? fallback : field.value;
+        }
+        return true;
+    });
+    list[n] = nullptr;
+    return list;
+}
+
+namespace {
+bool is_hex_digit(char c) {
+    return is_ascii_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+}  // namespace
+
+void url_decode_copy(std::string_view source, char* dest, std::size_t dest_size) {
+    if (dest_size == 0) return;
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < source.size() && n + 1 < dest_size;) {
+        char c = source[i];
+        if (c == '%' && i + 2 < source.size() && is_hex_digit(source[i + 1]) &&
+            is_hex_digit(source[i + 2])) {
+            dest[n++] = static_cast<char>(hex_pair_value(source.data() + i + 1));
+            i += 3;
+        } else {
+            dest[n++] = c == '+' ? ' ' : c;
+            ++i;
+        }
+    }
+    dest[n] = '\0';
+}
+
+}  // namespace vexil

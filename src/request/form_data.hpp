@@ -1,0 +1,63 @@
+// Form decoding: what a web request brings. Reads the request's form data
+// once per run (GET query string or POST body), splits it into name/value
+// pairs in place, decodes the URL encoding and keeps the pairs in request
+// order; also the copies of the request's environment and the URL decoding
+// that cookies use.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string_view>
+
+namespace vexil {
+
+struct FormField {
+    char* name = nullptr;       // decoded name; nullptr marks the terminating entry
+    char* value = nullptr;      // decoded value; nullptr when the pair had no "="
+    std::uint32_t capacity = 0; // bytes in the value's buffer (0 when absent)
+};
+
+// The request of a web run.
+struct FormState {
+    FormField* fields = nullptr;   // tracked array: capacity + 1 entries
+    std::size_t capacity = 0;      // entries before the terminating one; grows by 200
+    const char* form_error = "";   // message of a failed read_form_data
+    bool data_read = false;        // read_form_data has succeeded
+    const char* script_name = "";  // the start-up script_name (form field, else CGI variable)
+};
+
+inline constexpr std::size_t kFormTableStep = 200;
+
+FormState& form_state();
+
+// Reads and decodes the form data. Returns 1 on success (also on every later
+// call of the run), 0 on failure with form_state().form_error set.
+int read_form_data();
+
+// The value of the first field named `name` (case-blind), or "" when there is
+// none or its value is absent or empty.
+const char* form_value(std::string_view name);
+// The same with `fallback` in place of "".
+const char* form_value_or(std::string_view name, const char* fallback);
+// The first field named `name` (case-blind) whatever its value, or nullptr.
+FormField* find_form_field(std::string_view name);
+// Every value of the fields named exactly `name` (case counts), in request
+// order, absent or empty values replaced by fallback; a tracked list ended by
+// nullptr.
+const char** form_values_all(std::string_view name, const char* fallback);
+
+// A tracked copy of an environment variable, or "" when it is not set.
+const char* getenv_copy(const char* name);
+
+// Decodes "%XX" escapes in place. A "%" with fewer than two characters after
+// it is kept as it is, so decoding never reads past the end of the text.
+void url_unescape(char* text);
+// The byte made of two hexadecimal digit characters (no check that they are
+// digits; letters of either case count from 10).
+unsigned char hex_pair_value(const char* p);
+
+// Copies source into dest (dest_size bytes, cut to fit), turning "+" into a
+// blank and "%" with two hexadecimal digits into that byte.
+void url_decode_copy(std::string_view source, char* dest, std::size_t dest_size);
+
+}  // namespace vexil

@@ -1,0 +1,56 @@
+// The date and time variables.
+#include "values/clock.hpp"
+
+namespace vexil {
+
+namespace {
+constexpr const char* kMonthNames[] = {"January", "February", "March",     "April",
+                                       "May",     "June",     "July",      "August",
+                                       "September", "October", "November", "December"};
+constexpr const char* kDayNames[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                     "Thursday", "Friday", "Saturday"};
+}  // namespace
+
+void bind_clock_variables(VariableTable& table, ClockState& clock) {
+    bind_builtin(table, "today", clock.today.data());
+    bind_builtin(table, "time", clock.time.data());
+    bind_builtin(table, "time24", clock.time24.data());
+    bind_builtin(table, "date_short", clock.date_short.data());
+    bind_builtin(table, "date_ymd", clock.date_ymd.data());
+    bind_builtin(table, "year", clock.year.data());
+    bind_builtin(table, "monthname", clock.monthname.data());
+    bind_builtin(table, "month", clock.month.data());
+    bind_builtin(table, "day", clock.day.data());
+    bind_builtin(table, "weekday", clock.weekday.data());
+}
+
+void set_date_time_variables_at(const std::tm& local) {
+    ClockState& clock = clock_state();
+    int month = local.tm_mon >= 0 && local.tm_mon < 12 ? local.tm_mon : 0;
+    int weekday = local.tm_wday >= 0 && local.tm_wday < 7 ? local.tm_wday : 0;
+    int year = local.tm_year + 1900;
+    int hour = local.tm_hour;
+    clock.monthname.assign(kMonthNames[month]);
+    clock.weekday.assign(kDayNames[weekday]);
+    clock.today.format("%s %d, %d", kMonthNames[month], local.tm_mday, year);
+    if (hour < 12) {
+        clock.time.format("%02d:%02dam", hour, local.tm_min);
+    } else {
+        clock.time.format("%02d:%02dpm", hour > 12 ? hour - 12 : hour, local.tm_min);
+    }
+    clock.time24.format("%02d:%02d", hour, local.tm_min);
+    clock.date_short.format("%02d-%02d-%04d", month + 1, local.tm_mday, year);
+    clock.date_ymd.format("%04d%02d%02d", year, month + 1, local.tm_mday);
+    clock.year.format("%d", year);
+    clock.month.format("%d", month + 1);
+    clock.day.format("%d", local.tm_mday);
+}
+
+void set_date_time_variables() {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    set_date_time_variables_at(local);
+}
+
+}  // namespace vexil

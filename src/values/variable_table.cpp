@@ -1,0 +1,165 @@
+// The variable table, the lookup order of names, and the DEFAULT and SET
+// lists.
+#include "values/variable_table.hpp"
+
+#include <cstring>
+
+#include "base/output.hpp"
+#include "base/text.hpp"
+#include "base/tracked_memory.hpp"
+#include "request/form_data.hpp"
+
+namespace vexil {
+
+namespace {
+char* tracked_copy(std::string_view text, std::size_t size) {
+    char* block = static_cast<char*>(tracked_alloc(size));
+    copy_bounded(block, size, text);
+    return block;
+}
+
+// Newest entry of that name, or nullptr.
+VariableEntry* find_entry(std::string_view name) {
+    VariableTable& table = variable_table();
+    for (int i = table.count - 1; i >= 0; --i) {
+        if (equals_nocase(table.entries[i].name, name)) return &table.entries[i];
+    }
+    return nullptr;
+}
+}  // namespace
+
+void bind_builtin(VariableTable& table, const char* name, char* buffer) {
+    if (table.count >= kMaxVariables) return;
+    table.entries[table.count++] = VariableEntry{const_cast<char*>(name), buffer, 0};
+}
+
+const char* get_variable(std::string_view name) {
+    const VariableEntry* entry = find_entry(name);
+    if (entry == nullptr) return "";
+    if (entry->value == nullptr || entry->value[0] == '\0') return kEmptyMark;
+    return entry->value;
+}
+
+void set_variable(std::string_view name, std::string_view value) {
+    std::size_t needed = value.size() + 1;
+    if (VariableEntry* entry = find_entry(name); entry != nullptr) {
+        if (std::size_t(entry->capacity) < needed) {
+            std::size_t capacity = needed + 24;
+            // A value the entry does not own (a built-in's buffer, a shared
+            // text) is left alone; the entry gets a block of its own.
+            void* block = entry->capacity > 0 ? tracked_realloc(entry->value, capacity)
+                                              : tracked_alloc(capacity);
+            entry->value = static_cast<char*>(block);
+            entry->capacity = int(capacity);
+        }
+        copy_bounded(entry->value, std::size_t(entry->capacity), value);
+        return;
+    }
+    VariableTable& table = variable_table();
+    if (table.count >= kMaxVariables) {
+        if (!table.full_reported) {
+            table.full_reported = true;
+            report_error("Too many variables");
+        }
+        return;
+    }
+    VariableEntry& entry = table.entries[table.count++];
+    entry.name = tracked_copy(name, name.size() + 1);
+    entry.capacity = int(value.size() + 24);
+    entry.value = tracked_copy(value, std::size_t(entry.capacity));
+}
+
+void append_shared_variable(const char* name, const char* value) {
+    VariableTable& table = variable_table();
+    if (table.count >= kMaxVariables) return;
+    table.entries[table.count++] =
+        VariableEntry{const_cast<char*>(name), const_cast<char*>(value), 0};
+}
+
+const char* lookup_value(std::string_view name) {
+    ColumnSource columns = variable_table().column_source;
+    const char* column = columns != nullptr ? columns(name) : "";
+    if (column[0] != '\0' && std::strcmp(column, kEmptyMark) != 0) return column;
+    const char* found = is_cgi_run() ? form_value(name) : "";
+    if (found[0] == '\0') found = get_variable(name);
+    if (column[0] == '\0') return found;
+    // The column exists but is NULL or empty: a form field or variable of
+    // the same name may stand in for it.
+    return found[0] != '\0' ? found : kEmptyMark;
+}
+
+char* trim_unquote(char* text, bool unquote) {
+    while (*text == ' ' || *text == '\t') ++text;
+    std::size_t n = std::strlen(text);
+    while (n > 0 && (text[n - 1] == ' ' || text[n - 1] == '\t')) text[--n] = '\0';
+    if (unquote) {
+        char quote = text[0] == '\'' ? '\'' : '"';
+        char* write = text;
+        for (char* read = text; *read != '\0'; ++read) {
+            if (*read != quote) *write++ = *read;
+        }
+        *write = '\0';
+    }
+    return text;
+}
+
+bool next_assignment(char*& cursor, char*& name, char*& value, bool unquote_values) {
+    if (cursor == nullptr) return false;
+    char* p = cursor;
+    while (*p == ' ' || *p == ',' || *p == '\t') ++p;
+    name = value = p + std::strlen(p);  // empty until found
+    if (*p == '\0') {
+        cursor = p;
+        return false;
+    }
+    char* name_start = p;
+    if (*p == '"' || *p == '\'') {
+        char* close = std::strchr(p + 1, *p);
+        p = close ? close : p + std::strlen(p);
+    }
+    while (*p != '\0' && *p != '=' && *p != ',') ++p;
+
+    if (*p == '=') {
+        *p++ = '\0';
+        while (*p == ' ' || *p == '\t') ++p;
+        char* value_start = p;
+        if (*p == '"' || *p == '\'') {
+            char* close = std::strchr(p + 1, *p);
+            p = close ? close : p + std::strlen(p);
+        }
+        int depth = 0;
+        for (; *p != '\0'; ++p) {
+            if (*p == '(') {
+                ++depth;
+            } else if (*p == ')') {
+                --depth;
+            } else if (*p == ',' && depth < 1) {
+                break;
+            }
+        }
+        if (*p == ',') *p++ = '\0';
+        value = trim_unquote(value_start, unquote_values);
+    } else if (*p == ',') {
+        *p++ = '\0';
+    }
+
+    name = trim_unquote(name_start, true);
+    if (name[0] == '$') {
+        ++name;
+        std::size_t n = std::strlen(name);
+        if (n > 0 && name[n - 1] == '$') name[n - 1] = '\0';
+    }
+    cursor = p;
+    return true;
+}
+
+void apply_default_list(char* text) {
+    char* cursor = text;
+    char* name;
+    char* value;
+    while (variable_table().count < kMaxVariables && next_assignment(cursor, name, value, true)) {
+        set_variable(name, value);
+    }
+}
+
+}  // namespace vexil
