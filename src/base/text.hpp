@@ -102,6 +102,14 @@ bool equals_nocase(std::string_view a, std::string_view b);
 bool starts_with_nocase(std::string_view text, std::string_view keyword, std::size_t n);
 // The same for a NUL-terminated text, read no further than needed.
 bool starts_with_nocase(const char* text, std::string_view keyword, std::size_t n);
+// Whether text begins with the whole keyword (letters compared regardless
+// of case); the keyword's length is its own, never written out by hand.
+inline bool starts_with_keyword(std::string_view text, std::string_view keyword) {
+    return starts_with_nocase(text, keyword, keyword.size());
+}
+inline bool starts_with_keyword(const char* text, std::string_view keyword) {
+    return starts_with_nocase(text, keyword, keyword.size());
+}
 
 // Appends text to dest with "&", "<", ">" and '"' written as entities.
 void append_html_escaped(std::string& dest, std::string_view text);
