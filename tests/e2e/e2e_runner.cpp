@@ -5,6 +5,12 @@
 // Usage: e2e_runner [--backend sqlite|postgresql] <vexil binary> <case file>
 // Exit status: 0 pass, 1 fail (a malformed case file too), 77 skipped (no
 // PostgreSQL test server, and VEXIL_REQUIRE_ALL is not 1).
+//
+// e2e_runner --in-process <vexil binary> <case file>... runs the cases one
+// after another inside this one process as well (vexil::run_program, each
+// call making its own run), database cases on SQLite: each must give what
+// a fresh process gives and what the case expects, which shows that
+// nothing one run leaves behind reaches the next.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -27,6 +33,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "driver/driver.hpp"
 
 namespace fs = std::filesystem;
 
@@ -440,9 +448,16 @@ void write_file(const fs::path& p, const std::string& content) {
   if (!out) throw Failure{"cannot write " + p.string()};
 }
 
-// Runs the case in dir; adds what went wrong to failures and details.
-void run_case(const Case& c, const std::string& binary, const std::string& backend,
-              const std::string& dir, std::vector<std::string>& failures, std::string& details) {
+// How the program is started for a case: `run` (a fresh process) or
+// run_in_process; both take the same arguments and give the same Result.
+using Runner = Result (*)(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                          const std::optional<std::string>& input, const std::string& dir);
+
+// Runs the case in dir; adds what went wrong to failures and details and
+// returns what the program produced.
+Result run_case(const Case& c, const std::string& binary, const std::string& backend,
+                const std::string& dir, std::vector<std::string>& failures, std::string& details,
+                Runner runner = run) {
   std::optional<Database> db;
   if (c.database) db.emplace(backend, dir);
   auto subst = [&](const std::string& s) {
@@ -481,7 +496,7 @@ void run_case(const Case& c, const std::string& binary, const std::string& backe
   for (const std::string& a : c.args) argv.push_back(subst(a));
   std::optional<std::string> input;
   if (c.stdin_text) input = subst(*c.stdin_text);
-  Result r = run(argv, flat(env), input, dir);
+  Result r = runner(argv, flat(env), input, dir);
 
   if (!exited_with(r, c.exit_code)) {
     failures.push_back("program " + describe(r) + ", expected exit code " +
@@ -527,43 +542,118 @@ void run_case(const Case& c, const std::string& binary, const std::string& backe
     if (!stdout_shown) details += shown("stdout", r.out, 0);
     details += block("stderr", r.err);
   }
+  return r;
 }
 
-}  // namespace
+// --- In one process ---------------------------------------------------------
 
-int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
-  std::string backend;
-  if (args.size() == 4 && args[0] == "--backend" &&
-      (args[1] == "sqlite" || args[1] == "postgresql")) {
-    backend = args[1];
-    args.erase(args.begin(), args.begin() + 2);
+// Runs the program as a call of vexil::run_program inside this process, with
+// the same arguments, environment, standard input and working directory a
+// fresh process would get, standard output and error caught in files; all of
+// them are put back afterwards. No time limit applies.
+Result run_in_process(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                      const std::optional<std::string>& input, const std::string& dir) {
+  int in = input ? memfd_create("stdin", MFD_CLOEXEC) : open("/dev/null", O_RDONLY | O_CLOEXEC);
+  int out = memfd_create("stdout", MFD_CLOEXEC), err = memfd_create("stderr", MFD_CLOEXEC);
+  if (in < 0 || out < 0 || err < 0 ||
+      (input && (write(in, input->data(), input->size()) != ssize_t(input->size()) ||
+                 lseek(in, 0, SEEK_SET) != 0))) {
+    throw Failure{std::string("cannot prepare a run: ") + std::strerror(errno)};
   }
-  if (args.size() != 2) {
-    std::cerr << "usage: e2e_runner [--backend sqlite|postgresql] <vexil binary> <case file>\n";
-    return 1;
+  std::vector<std::string> saved_env;
+  for (char** e = environ; *e != nullptr; ++e) saved_env.emplace_back(*e);
+  auto set_environment = [](const std::vector<std::string>& items) {
+    clearenv();
+    for (const std::string& item : items) {
+      std::size_t eq = item.find('=');
+      setenv(item.substr(0, eq).c_str(), item.substr(eq + 1).c_str(), 1);
+    }
+  };
+  fs::path saved_dir = fs::current_path();
+  std::cout.flush();
+  std::fflush(nullptr);
+  int saved[3] = {dup(0), dup(1), dup(2)};
+  int given[3] = {in, out, err};
+  for (int fd = 0; fd < 3; ++fd) dup2(given[fd], fd);
+  clearerr(stdin);
+  set_environment(env);
+  fs::current_path(dir);
+
+  std::vector<std::string> args = argv;
+  std::vector<char*> cargv;
+  for (std::string& a : args) cargv.push_back(a.data());
+  cargv.push_back(nullptr);
+  int code = vexil::run_program(int(args.size()), cargv.data());
+
+  std::fflush(nullptr);
+  fs::current_path(saved_dir);
+  set_environment(saved_env);
+  for (int fd = 0; fd < 3; ++fd) {
+    dup2(saved[fd], fd);
+    close(saved[fd]);
   }
-  const std::string binary = fs::absolute(args[0]), case_path = args[1];
-  const std::string title = case_path + (backend.empty() ? "" : " (backend " + backend + ")");
-  std::string dir, details;
-  std::vector<std::string> failures;
+  clearerr(stdin);
+  auto contents = [](int fd) {
+    std::string text;
+    char buf[65536];
+    lseek(fd, 0, SEEK_SET);
+    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) text.append(buf, std::size_t(n));
+    close(fd);
+    return text;
+  };
+  Result r;
+  r.out = contents(out);
+  r.err = contents(err);
+  r.status = (code & 0xff) << 8;  // as waitpid reports a normal exit
+  close(in);
+  return r;
+}
+
+std::string make_case_dir() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/vexil-e2e-XXXXXX";
+  if (mkdtemp(tmpl.data()) == nullptr) throw Failure{"mkdtemp failed"};
+  return fs::canonical(tmpl);
+}
+
+// One case: in a fresh process, or (in_process) both in a fresh process and
+// inside this one, where the two outcomes must be the same as well as right.
+// Prints the verdict; returns 0 pass, 1 fail, 77 skipped.
+int check_case(const std::string& binary, std::string backend, const std::string& case_path,
+               bool in_process) {
+  std::string title = case_path + (backend.empty() ? "" : " (backend " + backend + ")");
+  std::vector<std::string> dirs, failures;
+  std::string details;
   try {
     if (access(binary.c_str(), X_OK) != 0) throw Failure{"not an executable file: " + binary};
     auto text = read_file(case_path);
     if (!text) throw Failure{"cannot read the case file"};
     Case c = parse_case(*text);
+    if (in_process && c.database) backend = "sqlite";
     if (c.database && backend.empty()) throw Failure{"a database case needs --backend"};
     if (!c.database && !backend.empty()) throw Failure{"--backend given for a case without database"};
     if (!c.backends.empty() && !c.backends.count(backend)) {
       throw Failure{"the case's backends section does not name " + backend};
     }
-    const char* tmp = std::getenv("TMPDIR");
-    std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/vexil-e2e-XXXXXX";
-    if (mkdtemp(tmpl.data()) == nullptr) throw Failure{"mkdtemp failed"};
-    dir = fs::canonical(tmpl);
-    run_case(c, binary, backend, dir, failures, details);
+    dirs.push_back(make_case_dir());
+    Result fresh = run_case(c, binary, backend, dirs[0], failures, details);
+    if (in_process) {
+      title += " (in one process)";
+      dirs.push_back(make_case_dir());
+      std::vector<std::string> own;
+      Result inside = run_case(c, binary, backend, dirs[1], own, details, run_in_process);
+      for (const std::string& f : own) failures.push_back("in this process: " + f);
+      // The directories differ; everything else must not.
+      compare("stdout in this process against a fresh process",
+              replace_all(fresh.out, dirs[0], "@DIR@"), replace_all(inside.out, dirs[1], "@DIR@"),
+              failures, details);
+      if (describe(fresh) != describe(inside)) {
+        failures.push_back("in this process: " + describe(inside) + ", in a fresh process: " +
+                           describe(fresh));
+      }
+    }
   } catch (const Skip& s) {
-    fs::remove_all(dir);
+    for (const std::string& d : dirs) fs::remove_all(d);
     std::cout << "SKIP: " << s.message << "\n";
     return 77;
   } catch (const Failure& f) {
@@ -572,7 +662,7 @@ int main(int argc, char** argv) {
     failures.push_back(e.what());
   }
   if (failures.empty()) {
-    fs::remove_all(dir);
+    for (const std::string& d : dirs) fs::remove_all(d);
     std::cout << "PASS " << title << "\n";
     return 0;
   }
@@ -581,6 +671,36 @@ int main(int argc, char** argv) {
     std::cout << "FAIL: " << f << (f.ends_with('\n') ? "" : "\n");
   }
   std::cout << details;
-  if (!dir.empty()) std::cout << "Temporary directory kept: " << dir << "\n";
+  for (const std::string& d : dirs) std::cout << "Temporary directory kept: " << d << "\n";
   return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() >= 3 && args[0] == "--in-process") {
+    // Standard input unbuffered: nothing one case leaves unread in the
+    // stream's buffer can reach the next.
+    std::setvbuf(stdin, nullptr, _IONBF, 0);
+    const std::string binary = fs::absolute(args[1]);
+    int failed = 0;
+    for (std::size_t i = 2; i < args.size(); ++i) {
+      if (check_case(binary, "", args[i], true) != 0) ++failed;
+    }
+    std::cout << failed << " of " << args.size() - 2 << " cases failed\n";
+    return failed == 0 ? 0 : 1;
+  }
+  std::string backend;
+  if (args.size() == 4 && args[0] == "--backend" &&
+      (args[1] == "sqlite" || args[1] == "postgresql")) {
+    backend = args[1];
+    args.erase(args.begin(), args.begin() + 2);
+  }
+  if (args.size() != 2) {
+    std::cerr << "usage: e2e_runner [--backend sqlite|postgresql] <vexil binary> <case file>\n"
+                 "       e2e_runner --in-process <vexil binary> <case file>...\n";
+    return 1;
+  }
+  return check_case(fs::absolute(args[0]), backend, args[1], false);
 }
