@@ -20,9 +20,9 @@ namespace vexil {
 
 void open_if_level(bool else_if, bool (*test)(char*), char* argument) {
     IfState& s = if_state();
-    if (s.overflow > 0 || s.depth + 1 >= kIfLevels) {
+    if (!s.overflow_else_if.empty() || s.depth + 1 >= kIfLevels) {
         report_error("Too many nested IF statements");
-        if (s.overflow < kIfLevels) s.overflow_else_if[s.overflow++] = else_if;
+        s.overflow_else_if.push_back(else_if);
         return;
     }
     bool below = s.enabled[s.depth] != 0;
@@ -31,11 +31,12 @@ void open_if_level(bool else_if, bool (*test)(char*), char* argument) {
     s.enabled[s.depth] = below && test(argument) ? 1 : 0;
 }
 
-int if_overflow() { return if_state().overflow; }
+int if_overflow() { return int(if_state().overflow_else_if.size()); }
 
 void close_levels_above(int depth, int overflow) {
     IfState& s = if_state();
-    for (; s.overflow > overflow; --s.overflow) report_error("Missing ENDIF");
+    std::vector<bool>& excess = s.overflow_else_if;
+    for (; int(excess.size()) > overflow; excess.pop_back()) report_error("Missing ENDIF");
     while (s.depth > depth) {
         report_error("Missing ENDIF");
         --s.depth;
@@ -44,10 +45,11 @@ void close_levels_above(int depth, int overflow) {
 
 void close_if_level() {
     IfState& s = if_state();
-    if (s.overflow > 0) {
-        while (s.overflow > 0 && s.overflow_else_if[s.overflow - 1]) --s.overflow;
-        if (s.overflow > 0) {
-            --s.overflow;
+    std::vector<bool>& excess = s.overflow_else_if;
+    if (!excess.empty()) {
+        while (!excess.empty() && excess.back()) excess.pop_back();
+        if (!excess.empty()) {
+            excess.pop_back();
             return;
         }
     }
@@ -58,7 +60,7 @@ void close_if_level() {
 
 void switch_if_level() {
     IfState& s = if_state();
-    if (s.overflow > 0 || s.depth <= 0) return;
+    if (!s.overflow_else_if.empty() || s.depth <= 0) return;
     int d = s.depth;
     s.enabled[d] = (!s.enabled[d] && s.enabled[d - 1]) ? 1 : 0;
 }
@@ -66,7 +68,7 @@ void switch_if_level() {
 void close_all_if_levels() {
     IfState& s = if_state();
     s.depth = 0;
-    s.overflow = 0;
+    s.overflow_else_if.clear();
 }
 
 bool eval_if_condition(char* text) {

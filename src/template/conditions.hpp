@@ -4,6 +4,7 @@
 
 #include <array>
 #include <string_view>
+#include <vector>
 
 namespace vexil {
 
@@ -22,11 +23,10 @@ struct IfState {
     int depth = 0;                          // index of the current level; 0 is the outermost
     std::array<int, kIfLevels> enabled{1};  // per level: text is written and commands run
     std::array<int, kIfLevels> else_if{};   // per level: opened by ELSE IF / ELSE IFNEW
-    // Levels opened beyond the 64th: never stored as levels, but counted
-    // (with their else-if marks) so that the ENDIFs that close them do not
-    // close real levels.
-    int overflow = 0;
-    std::array<bool, kIfLevels> overflow_else_if{};
+    // Levels opened beyond the 64th: never stored as levels, but each one's
+    // else-if mark is kept, however many there are, so that the ENDIFs that
+    // close them pair with them and never close a real level.
+    std::vector<bool> overflow_else_if;
     std::array<IfNewEntry, kIfNewEntries> if_new{};
     int if_new_count = 0;
 };
