@@ -85,6 +85,10 @@ void write_run_end(RunStatus status) {
         } else {
             std::fprintf(out, "Location: %s%c%c", work.start, '\n', '\n');
         }
+    } else if (file.has_final_name && file.final_name.empty()) {
+        // An OUTPUT whose name expanded to nothing created no file worth
+        // naming: nothing is reported, but a web answer still gets its header.
+        send_content_header();
     } else if (file.has_final_name) {
         if (!is_cgi_run()) {
             std::fprintf(out, "\nFile created: %s\n\n", file.final_name.c_str());
