@@ -22,7 +22,7 @@ bool is_same_file(const char* path, std::FILE* stream) {
 }
 }  // namespace
 
-void run_exec_command(char* command_line, OutputChannel& output) {
+Status run_exec_command(char* command_line, OutputChannel& output) {
     char* cut = std::strstr(command_line, "$T");
     if (cut == nullptr) cut = std::strstr(command_line, "$t");
     if (cut != nullptr) *cut = '\0';
@@ -32,8 +32,16 @@ void run_exec_command(char* command_line, OutputChannel& output) {
     send_content_header();
     if (output.stream != nullptr) std::fflush(output.stream);
     std::fflush(standard_output());
-    int status = std::system(command_line);
-    (void)status;
+    errno = 0;
+    if (std::system(command_line) == -1) {
+        return Status::failure("EXEC could not start the shell: %s",
+                               std::strerror(errno != 0 ? errno : ECHILD));
+    }
+    // The command ran. Its exit status is its own business: whatever it
+    // wrote is already part of the page, and a template has no way to act on
+    // the status, so a non-zero exit (or a signal) neither stops the run nor
+    // adds a report to a page that may already be half written.
+    return Status::ok();
 }
 
 bool switch_output(char* text, OutputChannel& output) {

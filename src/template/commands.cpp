@@ -181,9 +181,15 @@ RunStatus handle_format(ScanContext& scan) {
 
 RunStatus handle_exec(ScanContext& scan) {
     char* text = read_into_command_buffer(scan);
+    // A line that filled its buffer may have been cut; it is refused whole
+    // rather than run as a different command.
+    bool cut = scanner_state().command.full();
     WorkArea work = scratch_work_area();
     substitute_variables(text, work.start, work.size, kOptionsPlain);
-    run_exec_command(work.start, scan.output);
+    cut = cut || std::strlen(work.start) + 1 >= work.size;
+    Status status = cut ? Status::failure("EXEC command line too long; not run")
+                        : run_exec_command(work.start, scan.output);
+    if (!status.is_ok()) report_error(status.message());
     return kRunGoesOn;
 }
 
