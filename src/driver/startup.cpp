@@ -34,7 +34,7 @@ void apply_cookies(const char* cookies) {
     for (;;) {
         const char* end = std::strchr(piece, ';');
         std::size_t length = end ? std::size_t(end - piece) : std::strlen(piece);
-        url_decode_copy(std::string_view(piece, length), cookie.data(), cookie.bytes());
+        url_decode(std::string_view(piece, length), cookie.data(), cookie.bytes());
         cookie.sync_length();
         std::string_view text = cookie.view();
         std::size_t equals = text.find('=');

@@ -69,6 +69,11 @@ void ensure_entry(std::size_t index) {
         tracked_realloc(form.fields, sizeof(FormField) * (form.capacity + 1)));
 }
 
+void decode_in_place(char* text) {
+    std::size_t size = std::strlen(text) + 1;
+    url_decode(std::string_view(text, size - 1), text, size);
+}
+
 // Visits the fields in order, as the lookups do: while an entry has a name
 // and fewer than capacity entries were looked at.
 template <typename Visit>
@@ -87,20 +92,6 @@ unsigned char hex_pair_value(const char* p) {
         return c - 48;
     };
     return static_cast<unsigned char>((16 * digit(p[0]) + digit(p[1])) & 0xFF);
-}
-
-void url_unescape(char* text) {
-    char* read = text;
-    char* write = text;
-    while (*read != '\0') {
-        if (*read == '%' && read[1] != '\0' && read[2] != '\0') {
-            *write++ = static_cast<char>(hex_pair_value(read + 1));
-            read += 3;
-        } else {
-            *write++ = *read++;
-        }
-    }
-    *write = '\0';
 }
 
 const char* getenv_copy(const char* name) {
@@ -128,11 +119,6 @@ int read_form_data() {
         return fail(compose("Unrecognized REQUEST_METHOD = ", method));
     }
 
-    // "+" is a blank; done before percent-decoding so that %2B stays a plus.
-    for (char* p = request; *p != '\0'; ++p) {
-        if (*p == '+') *p = ' ';
-    }
-
     form.capacity = kFormTableStep;
     form.fields = static_cast<FormField*>(tracked_alloc(sizeof(FormField) * (form.capacity + 1)));
     form.fields[0] = FormField{request, nullptr, 0};
@@ -149,9 +135,9 @@ int read_form_data() {
             *equals = '\0';
             field.value = equals + 1;
             field.capacity = static_cast<std::uint32_t>(std::strlen(field.value) + 1);
-            url_unescape(field.value);
+            decode_in_place(field.value);
         }
-        url_unescape(field.name);
+        decode_in_place(field.name);
         form.fields[i + 1] = FormField{next, nullptr, 0};
     }
     form.data_read = true;
@@ -201,8 +187,9 @@ bool is_hex_digit(char c) {
 }
 }  // namespace
 
-void url_decode_copy(std::string_view source, char* dest, std::size_t dest_size) {
-    if (dest_size == 0) return;
+std::size_t url_decode(std::string_view source, char* dest, std::size_t dest_size) {
+    if (dest_size == 0) return 0;
+    // Writing never gets ahead of reading, so dest may be the source itself.
     std::size_t n = 0;
     for (std::size_t i = 0; i < source.size() && n + 1 < dest_size;) {
         char c = source[i];
@@ -216,6 +203,7 @@ void url_decode_copy(std::string_view source, char* dest, std::size_t dest_size)
         }
     }
     dest[n] = '\0';
+    return n;
 }
 
 }  // namespace vexil

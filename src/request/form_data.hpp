@@ -1,8 +1,8 @@
 // Form decoding: what a web request brings. Reads the request's form data
 // once per run (GET query string or POST body), splits it into name/value
 // pairs in place, decodes the URL encoding and keeps the pairs in request
-// order; also the copies of the request's environment and the URL decoding
-// that cookies use.
+// order; also the copies of the request's environment and the URL decoder
+// that form fields and cookies share.
 #pragma once
 
 #include <cstdint>
@@ -49,15 +49,17 @@ const char** form_values_all(std::string_view name, const char* fallback);
 // A tracked copy of an environment variable, or "" when it is not set.
 const char* getenv_copy(const char* name);
 
-// Decodes "%XX" escapes in place. A "%" with fewer than two characters after
-// it is kept as it is, so decoding never reads past the end of the text.
-void url_unescape(char* text);
+// The one URL decoder, for form fields and cookies alike: copies source
+// into dest (dest_size bytes, cut to fit, always terminated), turning "+"
+// into a blank and "%" followed by two hexadecimal digits into that byte; a
+// "%" without two such digits after it is kept as it is, so a malformed
+// escape neither eats the characters after it nor reads past the end.
+// Decoding is done in one pass, so "%2B" gives a "+" that stays a plus.
+// dest may be source.data(): the text never grows, so it can be decoded in
+// place. Returns the length of the result.
+std::size_t url_decode(std::string_view source, char* dest, std::size_t dest_size);
 // The byte made of two hexadecimal digit characters (no check that they are
 // digits; letters of either case count from 10).
 unsigned char hex_pair_value(const char* p);
-
-// Copies source into dest (dest_size bytes, cut to fit), turning "+" into a
-// blank and "%" with two hexadecimal digits into that byte.
-void url_decode_copy(std::string_view source, char* dest, std::size_t dest_size);
 
 }  // namespace vexil

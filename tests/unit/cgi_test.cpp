@@ -86,8 +86,8 @@ TEST(HexPairValue, DigitsAndLettersOfEitherCase) {
     };
     for (const auto& r : rows) EXPECT_EQ(hex_pair_value(r.pair), r.value) << r.pair;
     char text[] = "a%20b%2", lone[] = "%";
-    url_unescape(text);
-    url_unescape(lone);
+    url_decode(text, text, sizeof text);
+    url_decode(lone, lone, sizeof lone);
     EXPECT_STREQ(text, "a b%2");
     EXPECT_STREQ(lone, "%");
 }
@@ -132,6 +132,8 @@ TEST_F(FormTest, DecodesNamesAndValues) {
         {"a=50%&b=1", "a", "50%"},        // a cut-off escape is kept
         {"c=ab%00cd", "c", "ab"},         // %00 ends the value
         {"d=%4a%4A", "d", "JJ"},
+        {"v=5%zz%g1%1g+%2", "v", "5%zz%g1%1g %2"},  // "%" without two hex digits is kept
+        {"n%61me+1=%2B+", "NAME 1", "+ "},          // names are decoded alike
         {"e=&z=9", "z", "9"},
         {"e=&z=9", "missing", ""},
     };

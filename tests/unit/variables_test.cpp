@@ -107,14 +107,14 @@ TEST(UrlDecode, EscapesPlusAndTheDestinationSize) {
     };
     for (const auto& r : rows) {
         test::Guarded dest(r.size);
-        url_decode_copy(r.source, dest.data(), r.size);
+        url_decode(r.source, dest.data(), r.size);
         EXPECT_EQ(dest.text(), r.expected) << r.source;
     }
     test::Guarded big(8192);
-    url_decode_copy(std::string(10000, 'z'), big.data(), 8192);
+    url_decode(std::string(10000, 'z'), big.data(), 8192);
     EXPECT_EQ(big.text(), std::string(8191, 'z'));
     char nul[8];
-    url_decode_copy("a%00b", nul, sizeof nul);  // an encoded NUL is a byte
+    url_decode("a%00b", nul, sizeof nul);  // an encoded NUL is a byte
     EXPECT_EQ(std::string(nul, 4), std::string("a\0b\0", 4));
 }
 
