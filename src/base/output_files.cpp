@@ -15,19 +15,17 @@ bool temporary_name(const char* name, TextBuffer<kNameSize>& temp) {
     return text.size() <= TextBuffer<kNameSize>::kCapacity;
 }
 
-bool open_output_file(const char* name, OpenedOutput& opened) {
+Status output_open_failure(int error, const char* shown_name) {
+    return Status::failure("Error opening the output file: %s %s\n", std::strerror(error), shown_name);
+}
+
+Status open_output_file(const char* name, OpenedOutput& opened) {
     if (!temporary_name(name, opened.temp_name)) {
-        error_text().format("Error opening the output file: %s %s\n", std::strerror(ENAMETOOLONG),
-                            opened.temp_name.c_str());
-        return false;
+        return output_open_failure(ENAMETOOLONG, opened.temp_name.c_str());
     }
     opened.file.reset(std::fopen(opened.temp_name.c_str(), "w"));
-    if (!opened.file) {
-        error_text().format("Error opening the output file: %s %s\n", std::strerror(errno),
-                            opened.temp_name.c_str());
-        return false;
-    }
-    return true;
+    if (!opened.file) return output_open_failure(errno, opened.temp_name.c_str());
+    return Status::ok();
 }
 
 void install_output(OpenedOutput& opened, const char* final_name, OutputChannel& output) {

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "base/output.hpp"
+#include "base/status.hpp"
 #include "base/text.hpp"
 
 namespace vexil {
@@ -39,9 +40,13 @@ struct OpenedOutput {
 // included) with ".tmp" appended. False when it does not fit a name field.
 bool temporary_name(const char* name, TextBuffer<kNameSize>& temp);
 
-// Opens the temporary file for the output `name`. On failure formats "Error
-// opening the output file: ..." into error_text and returns false.
-bool open_output_file(const char* name, OpenedOutput& opened);
+// Opens the temporary file for the output `name`; fails with "Error opening
+// the output file: ..." (a name too long for its field is refused whole).
+Status open_output_file(const char* name, OpenedOutput& opened);
+
+// The failure of opening an output: the system's text for `error` and the
+// name as shown to the reader.
+Status output_open_failure(int error, const char* shown_name);
 
 // Makes an opened file the current output, with `final_name` as the name it
 // gets when it is finished.

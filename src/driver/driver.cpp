@@ -53,22 +53,33 @@ int take_option_value(int argc, char** argv, int i, TextBuffer<kNameSize>& dest)
 }
 
 // Opens the output file named at start-up (-o or the form's "output").
-// False after reporting why it cannot be opened.
-bool open_startup_output(OutputChannel& output) {
+Status open_startup_output(OutputChannel& output) {
     TextBuffer<kNameSize> expanded;
-    TextBuffer<512>& error = error_text();
-    bool fits = expand_name(driver_state().output_name, expanded, kOptionsPlain);
-    if (!fits) {
-        error.format("Error opening the output file: %s %s\n", std::strerror(ENAMETOOLONG),
-                     expanded.c_str());
+    if (!expand_name(driver_state().output_name, expanded, kOptionsPlain)) {
+        return output_open_failure(ENAMETOOLONG, expanded.c_str());
     }
     OpenedOutput opened;
-    if (!fits || !open_output_file(expanded.c_str(), opened)) {
-        report_error(error.view());
-        return false;
-    }
+    if (Status opening = open_output_file(expanded.c_str(), opened); !opening.is_ok()) return opening;
     install_output(opened, expanded.c_str(), output);
-    return true;
+    return Status::ok();
+}
+
+// The start of a run: the request or the command line, the date and time
+// built-ins and the output file named at start-up.
+Status start_run(int argc, char** argv, OutputChannel& output) {
+    const char* method = std::getenv("REQUEST_METHOD");
+    if (method != nullptr && method[0] != '\0') {
+        output_state().web_run = true;
+        if (Status loaded = load_cgi_variables(); !loaded.is_ok()) {
+            std::string reason(loaded.message());  // the buffer is formatted again
+            return Status::failure("Error Getting Form Data\n%s\n", reason.c_str());
+        }
+    } else if (Status parsed = parse_command_line(argc, argv); !parsed.is_ok()) {
+        return parsed;
+    }
+    set_date_time_variables();
+    if (driver_state().output_name[0] == '\0') return Status::ok();
+    return open_startup_output(output);
 }
 
 // What a finished run writes last: the redirect answer or the report of
@@ -105,25 +116,12 @@ void write_run_end(RunStatus status) {
 // One run in the run object already made active. Returns the exit code.
 int run_active(int argc, char** argv) {
     OutputChannel output{standard_output()};
-    TextBuffer<512>& error = error_text();
-
-    const char* method = std::getenv("REQUEST_METHOD");
-    if (method != nullptr && method[0] != '\0') {
-        output_state().web_run = true;
-        if (!load_cgi_variables()) {
-            error.format("Error Getting Form Data\n%s\n", form_state().form_error);
-            report_error(error.view());
-            return 1;
-        }
-    } else if (!parse_command_line(argc, argv)) {
-        report_error("No input file specified on command line.\n");
+    if (Status started = start_run(argc, argv, output); !started.is_ok()) {
+        report_error(started.message());
         return 1;
     }
-    set_date_time_variables();
 
     DriverState& driver = driver_state();
-    if (driver.output_name[0] != '\0' && !open_startup_output(output)) return 1;
-
     RunStatus status;
     if (driver.input_name[0] != '\0') {
         status = run_template_file(driver.input_name, output);
@@ -141,7 +139,7 @@ int run_active(int argc, char** argv) {
 }
 }  // namespace
 
-bool parse_command_line(int argc, char** argv) {
+Status parse_command_line(int argc, char** argv) {
     DriverState& driver = driver_state();
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
@@ -156,7 +154,8 @@ bool parse_command_line(int argc, char** argv) {
             std::fprintf(standard_output(), "Unrecogized parameter: %s\n", arg);
         }
     }
-    return !driver.input_buffer.empty();
+    if (driver.input_buffer.empty()) return Status::failure("No input file specified on command line.\n");
+    return Status::ok();
 }
 
 int run_program(int argc, char** argv) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "base/output.hpp"
+#include "base/status.hpp"
 #include "base/text.hpp"
 
 namespace vexil {
@@ -22,9 +23,9 @@ struct DriverState {
 
 DriverState& driver_state();
 
-// Reads -i, -o and name=value arguments. Returns true when an input template
-// name was given.
-bool parse_command_line(int argc, char** argv);
+// Reads -i, -o and name=value arguments. Fails when no input template name
+// was given.
+Status parse_command_line(int argc, char** argv);
 
 // The whole program: a fresh run, start-up, the template, the end of the
 // run. Returns the exit code.

@@ -4,6 +4,7 @@
 #include "driver/startup.hpp"
 
 #include <cstring>
+#include <string>
 
 #include "db/results.hpp"
 #include "driver/driver.hpp"
@@ -49,8 +50,10 @@ void apply_cookies(const char* cookies) {
 }
 }  // namespace
 
-bool load_cgi_variables() {
-    bool read_ok = read_form_data() != 0;
+Status load_cgi_variables() {
+    Status read = read_form_data();
+    // Kept apart: later steps may format other messages in the error buffer.
+    std::string read_error(read.message());
 
     const char* path_info = getenv_copy("PATH_INFO");
     const char* path_translated = getenv_copy("PATH_TRANSLATED");
@@ -95,13 +98,15 @@ bool load_cgi_variables() {
     if (driver.input_name[0] == '\0' && path_info_value[0] != '\0') {
         driver.input_name = translated_value;
     }
-    if (!read_ok && driver.input_name[0] == '\0') return false;
+    if (!read.is_ok() && driver.input_name[0] == '\0') {
+        return Status::failure("%s", read_error.c_str());
+    }
 
     apply_each(defaults, apply_default_list);
     apply_each(translations, define_translation);
     apply_each(formats, define_format_list);
     if (http_cookie[0] != '\0') apply_cookies(http_cookie);
-    return true;
+    return Status::ok();
 }
 
 }  // namespace vexil

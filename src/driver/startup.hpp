@@ -3,10 +3,12 @@
 // the form's default/translate/format lists and the cookies.
 #pragma once
 
+#include "base/status.hpp"
+
 namespace vexil {
 
-// The web start-up. Returns false when the form data could not be read and
-// no template is named (by the form or the path).
-bool load_cgi_variables();
+// The web start-up. Fails with the form-reading failure when the form data
+// could not be read and no template is named (by the form or the path).
+Status load_cgi_variables();
 
 }  // namespace vexil

@@ -13,51 +13,25 @@
 namespace vexil {
 
 namespace {
-int fail(const char* message) {
-    form_state().form_error = message;
-    return 0;
-}
-
-// A tracked text made of prefix and detail (for the messages that carry a
-// value or a system error text).
-const char* compose(const char* prefix, const char* detail) {
-    std::size_t a = std::strlen(prefix), b = std::strlen(detail);
-    char* text = static_cast<char*>(tracked_alloc(a + b + 1));
-    std::memcpy(text, prefix, a);
-    std::memcpy(text + a, detail, b + 1);
-    return text;
-}
-
-// Reads the POST body; returns the request text or nullptr after failing.
-char* read_post_body() {
+// Reads the POST body into `body` (a tracked block).
+Status read_post_body(char*& body) {
     const char* length_text = std::getenv("CONTENT_LENGTH");
     long long length = length_text ? std::strtoll(length_text, nullptr, 10) : 0;
-    if (length <= 0) {
-        fail("Missing environment variable CONTENT_LENGTH");
-        return nullptr;
-    }
+    if (length <= 0) return Status::failure("Missing environment variable CONTENT_LENGTH");
     const char* type = std::getenv("CONTENT_TYPE");
-    if (type == nullptr) {
-        fail("Missing environment variable CONTENT_TYPE");
-        return nullptr;
-    }
+    if (type == nullptr) return Status::failure("Missing environment variable CONTENT_TYPE");
     if (!equals_nocase(type, "application/x-www-form-urlencoded")) {
-        fail(compose("Unsupported CONTENT_TYPE = ", type));
-        return nullptr;
+        return Status::failure("Unsupported CONTENT_TYPE = %s", type);
     }
     std::size_t size = std::size_t(length);
-    char* body = static_cast<char*>(tracked_alloc(size + 1));
+    body = static_cast<char*>(tracked_alloc(size + 1));
     std::size_t got = std::fread(body, 1, size, stdin);
     if (got < size) {
-        if (std::feof(stdin)) {
-            fail("Unexpected EOF reading POST method input");
-        } else {
-            fail(compose("Error reading POST method input: ", std::strerror(errno)));
-        }
-        return nullptr;
+        if (std::feof(stdin)) return Status::failure("Unexpected EOF reading POST method input");
+        return Status::failure("Error reading POST method input: %s", std::strerror(errno));
     }
     body[size] = '\0';
-    return body;
+    return Status::ok();
 }
 
 // Makes sure entry `index` exists, growing the table by 200 entries.
@@ -100,23 +74,22 @@ const char* getenv_copy(const char* name) {
     return tracked_strdup(value);
 }
 
-int read_form_data() {
+Status read_form_data() {
     FormState& form = form_state();
-    if (form.data_read) return 1;
+    if (form.data_read) return Status::ok();
 
     const char* method = std::getenv("REQUEST_METHOD");
-    if (method == nullptr) return fail("Missing environment variable REQUEST_METHOD");
+    if (method == nullptr) return Status::failure("Missing environment variable REQUEST_METHOD");
 
     char* request = nullptr;
     if (equals_nocase(method, "post")) {
-        request = read_post_body();
-        if (request == nullptr) return 0;
+        if (Status read = read_post_body(request); !read.is_ok()) return read;
     } else if (equals_nocase(method, "get")) {
         const char* query = getenv_copy("QUERY_STRING");
-        if (query[0] == '\0') return fail("Missing environment variable QUERY_STRING");
+        if (query[0] == '\0') return Status::failure("Missing environment variable QUERY_STRING");
         request = const_cast<char*>(query);  // a tracked copy, ours to cut up
     } else {
-        return fail(compose("Unrecognized REQUEST_METHOD = ", method));
+        return Status::failure("Unrecognized REQUEST_METHOD = %s", method);
     }
 
     form.capacity = kFormTableStep;
@@ -141,7 +114,7 @@ int read_form_data() {
         form.fields[i + 1] = FormField{next, nullptr, 0};
     }
     form.data_read = true;
-    return 1;
+    return Status::ok();
 }
 
 FormField* find_form_field(std::string_view name) {

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <string_view>
 
+#include "base/status.hpp"
+
 namespace vexil {
 
 struct FormField {
@@ -21,7 +23,6 @@ struct FormField {
 struct FormState {
     FormField* fields = nullptr;   // tracked array: capacity + 1 entries
     std::size_t capacity = 0;      // entries before the terminating one; grows by 200
-    const char* form_error = "";   // message of a failed read_form_data
     bool data_read = false;        // read_form_data has succeeded
     const char* script_name = "";  // the start-up script_name (form field, else CGI variable)
 };
@@ -30,9 +31,10 @@ inline constexpr std::size_t kFormTableStep = 200;
 
 FormState& form_state();
 
-// Reads and decodes the form data. Returns 1 on success (also on every later
-// call of the run), 0 on failure with form_state().form_error set.
-int read_form_data();
+// Reads and decodes the form data, once per run: later calls after a
+// success succeed at once. Fails with the reason ("Missing environment
+// variable ...", "Unrecognized REQUEST_METHOD = ...", ...).
+Status read_form_data();
 
 // The value of the first field named `name` (case-blind), or "" when there is
 // none or its value is absent or empty.

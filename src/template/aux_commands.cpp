@@ -44,10 +44,10 @@ Status run_exec_command(char* command_line, OutputChannel& output) {
     return Status::ok();
 }
 
-bool switch_output(char* text, OutputChannel& output) {
+Status switch_output(char* text, OutputChannel& output) {
     if (text[0] == '\0') {
         finish_output(output);
-        return true;
+        return Status::ok();
     }
     WorkArea work = scratch_work_area();
     substitute_variables(text, work.start, work.size, kOptionsFileName);
@@ -65,18 +65,12 @@ bool switch_output(char* text, OutputChannel& output) {
         finish_output(output);
     }
 
+    if (!fits) return output_open_failure(ENAMETOOLONG, temp.c_str());
     OpenedOutput opened;
-    if (!fits) {
-        error_text().format("Error opening the output file: %s %s\n", std::strerror(ENAMETOOLONG),
-                            temp.c_str());
-    }
-    if (!fits || !open_output_file(name.c_str(), opened)) {
-        report_error(error_text().view());
-        return false;
-    }
+    if (Status opening = open_output_file(name.c_str(), opened); !opening.is_ok()) return opening;
     finish_output(output);
     install_output(opened, name.c_str(), output);
-    return true;
+    return Status::ok();
 }
 
 }  // namespace vexil

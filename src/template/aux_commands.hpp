@@ -15,8 +15,8 @@ Status run_exec_command(char* command_line, OutputChannel& output);
 
 // OUTPUT: an empty text finishes the current output file and returns to
 // standard output; otherwise the first word of the expanded text names the
-// new output file. A file that cannot be opened is reported and false is
-// returned: the run cannot go on.
-bool switch_output(char* text, OutputChannel& output);
+// new output file. Fails when that file cannot be opened (a name too long
+// for its field included): the run cannot go on.
+Status switch_output(char* text, OutputChannel& output);
 
 }  // namespace vexil

@@ -210,8 +210,10 @@ RunStatus handle_optionlist(ScanContext& scan) {
 }
 
 RunStatus handle_output(ScanContext& scan) {
-    bool switched = switch_output(read_into_command_buffer(scan), scan.output);
-    return switched ? kRunGoesOn : kRunFailed;
+    Status switched = switch_output(read_into_command_buffer(scan), scan.output);
+    if (switched.is_ok()) return kRunGoesOn;
+    report_error(switched.message());
+    return kRunFailed;
 }
 
 RunStatus handle_exit(ScanContext&) {
