@@ -143,9 +143,9 @@ Status parse_command_line(int argc, char** argv) {
     DriverState& driver = driver_state();
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
-        if (starts_with_nocase(arg, "-i", 2)) {
+        if (starts_with_keyword(arg, "-i")) {
             i = take_option_value(argc, argv, i, driver.input_buffer);
-        } else if (starts_with_nocase(arg, "-o", 2)) {
+        } else if (starts_with_keyword(arg, "-o")) {
             i = take_option_value(argc, argv, i, driver.output_buffer);
         } else if (std::strchr(arg, '=') != nullptr) {
             std::string item(arg);

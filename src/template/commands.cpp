@@ -3,6 +3,7 @@
 #include "template/commands.hpp"
 
 #include <cstring>
+#include <string_view>
 
 #include "base/text.hpp"
 #include "base/tracked_memory.hpp"
@@ -34,9 +35,18 @@ char* read_into_command_buffer(ScanContext& scan, bool* found = nullptr) {
     return buffer.data();
 }
 
-// The text after the first `skip` characters and the blanks that follow.
-char* after_word(char* text, std::size_t skip) {
-    char* p = text + skip;
+// Keywords as the scanner matches them (a trailing blank is part of the
+// match); a handler that skips a keyword skips exactly this much.
+constexpr std::string_view kIfWord = "IF";
+constexpr std::string_view kIfNewWord = "IFNEW";
+constexpr std::string_view kEndifWord = "ENDIF";
+constexpr std::string_view kEachrowWord = "EACHROW";
+constexpr std::string_view kTableWord = "TABLE";
+constexpr std::string_view kUpdateformWord = "UPDATEFORM ";
+
+// The text after `word` (which text begins with) and the blanks that follow.
+char* after_word(char* text, std::string_view word) {
+    char* p = text + word.size();
     while (*p == ' ' || *p == '\t') ++p;
     return p;
 }
@@ -69,7 +79,7 @@ void apply_set_list(char* text) {
 }  // namespace
 
 RunStatus handle_if(ScanContext& scan) {
-    bool is_if_new = std::strncmp(scan.keyword, "IFNEW", 5) == 0;
+    bool is_if_new = std::string_view(scan.keyword).starts_with(kIfNewWord);
     char* argument = read_into_command_buffer(scan);
     open_if_level(false, is_if_new ? if_new_test : if_condition_test, argument);
     return kRunGoesOn;
@@ -79,11 +89,13 @@ RunStatus handle_else(ScanContext& scan) {
     switch_if_level();
     bool found;
     char* argument = read_into_command_buffer(scan, &found);
-    if (starts_with_nocase(argument, "IF", 2)) {
-        if (std::strncmp(argument, "IFNEW", 5) == 0) {
-            open_if_level(true, if_new_test, after_word(argument, 5));
+    if (starts_with_keyword(argument, kIfWord)) {
+        // IFNEW only in capitals: "ELSE ifnew x" is an IF whose expression
+        // begins with "new".
+        if (std::string_view(argument).starts_with(kIfNewWord)) {
+            open_if_level(true, if_new_test, after_word(argument, kIfNewWord));
         } else {
-            open_if_level(true, if_condition_test, argument + 2);
+            open_if_level(true, if_condition_test, argument + kIfWord.size());
         }
     } else if (!found) {
         report_error("Missing --> for ELSE statement");
@@ -98,7 +110,7 @@ RunStatus handle_endif(ScanContext& scan) {
         scan.source.position = close + 3;
     } else {
         report_error("Missing --> for ENDIF statement");
-        scan.source.position = scan.keyword + 5;
+        scan.source.position = scan.keyword + kEndifWord.size();
     }
     return kRunGoesOn;
 }
@@ -138,10 +150,10 @@ namespace {
 // status (an EXIT or REDIRECT in its body) ends only the loop; a failure
 // ends the run.
 template <typename Fill>
-RunStatus run_loop_command(ScanContext& scan, std::size_t keyword_length, Fill fill) {
+RunStatus run_loop_command(ScanContext& scan, std::string_view keyword, Fill fill) {
     char* body = get_loop_buffer();
     if (body == nullptr) {
-        scan.source.position = scan.keyword + keyword_length;
+        scan.source.position = scan.keyword + keyword.size();
         return kRunGoesOn;
     }
     fill(body);
@@ -151,17 +163,17 @@ RunStatus run_loop_command(ScanContext& scan, std::size_t keyword_length, Fill f
 }  // namespace
 
 RunStatus handle_eachrow(ScanContext& scan) {
-    return run_loop_command(scan, 7, [&](char* body) { read_loop_body(scan.source, scan.keyword, body); });
+    return run_loop_command(scan, kEachrowWord, [&](char* body) { read_loop_body(scan.source, scan.keyword, body); });
 }
 
 RunStatus handle_table(ScanContext& scan) {
     return run_loop_command(
-        scan, 5, [&](char* body) { build_table_template(read_into_command_buffer(scan), body, loop_header()); });
+        scan, kTableWord, [&](char* body) { build_table_template(read_into_command_buffer(scan), body, loop_header()); });
 }
 
 RunStatus handle_updateform(ScanContext& scan) {
     return run_loop_command(
-        scan, 11, [&](char* body) { build_update_form(read_into_command_buffer(scan), body, loop_header()); });
+        scan, kUpdateformWord, [&](char* body) { build_update_form(read_into_command_buffer(scan), body, loop_header()); });
 }
 
 RunStatus handle_default(ScanContext& scan) {

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <new>
+#include <string_view>
 
 #include "base/output.hpp"
 #include "db/odbc_session.hpp"
@@ -48,11 +49,14 @@ char* get_loop_buffer() {
 }
 
 char* find_loop_end(char* text, int& nesting) {
-    for (char* p = std::strstr(text, "<!--"); p != nullptr; p = std::strstr(p + 4, "<!--")) {
-        if (starts_with_nocase(p + 4, "ENDROW", 6)) {
+    constexpr std::string_view kOpen = "<!--";
+    for (char* p = std::strstr(text, kOpen.data()); p != nullptr;
+         p = std::strstr(p + kOpen.size(), kOpen.data())) {
+        const char* word = p + kOpen.size();
+        if (starts_with_keyword(word, "ENDROW")) {
             if (nesting == 0) return p;
             --nesting;
-        } else if (starts_with_nocase(p + 4, "EACHROW", 7)) {
+        } else if (starts_with_keyword(word, "EACHROW")) {
             ++nesting;
         }
     }
