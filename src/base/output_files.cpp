@@ -1,4 +1,9 @@
 // Output files: opening under a temporary name, finishing by renaming.
+//
+// The driver (-o) and the OUTPUT command open a page's file here; it is
+// written as "<stem>.tmp" and renamed to its final name only when finished,
+// or deleted when the run fails, so a reader never sees half a page. The
+// failure message of an open is made here too, the same for both callers.
 #include "base/output_files.hpp"
 
 #include <cerrno>

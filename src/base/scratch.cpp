@@ -1,4 +1,8 @@
 // The scratch area: a stack of temporary texts with a movable top.
+//
+// The run's 16384-byte area where the evaluator, reference expansion and
+// text-building commands put intermediate texts; callers release what they
+// used by moving the top back (ScratchGuard does it on scope exit).
 #include "base/scratch.hpp"
 
 namespace vexil {

@@ -1,4 +1,8 @@
 // Shared text helpers: bounded copy and the case-blind comparisons.
+//
+// The lowest piece of the program: every fixed buffer is written through
+// copy_bounded or a TextBuffer, and keywords, variable and field names are
+// compared here without regard to letter case (ASCII letters only).
 #include "base/text.hpp"
 
 namespace vexil {

@@ -56,13 +56,6 @@ public:
         sync_length();
     }
 
-    // Cuts the text to at most n characters.
-    void truncate(std::size_t n) {
-        if (n < length_) {
-            length_ = n;
-            data_[length_] = '\0';
-        }
-    }
     // After the text was edited in place through data(): the length is taken
     // from the first NUL (the last byte is always kept a NUL).
     void sync_length() {

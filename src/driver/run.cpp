@@ -1,5 +1,9 @@
 // The run in progress and the accessors through which each subsystem
 // reaches its part of it.
+//
+// The one mutable file-level variable of the program lives here: a pointer
+// to the active Run, set by ActiveRun for the length of a run. Making a Run
+// binds the built-ins and wires the result columns into the variable lookup.
 #include "driver/run.hpp"
 
 #include <cassert>

@@ -1,4 +1,7 @@
-// Auxiliary commands: EXEC and OUTPUT.
+// Auxiliary commands: EXEC and OUTPUT, the two commands that reach outside
+// the page. EXEC runs a shell command whose output joins the page on
+// standard output; OUTPUT moves the rest of the page to another file. Both
+// report failures as Status values to the command handlers.
 #include "template/aux_commands.hpp"
 
 #include <cerrno>

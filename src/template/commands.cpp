@@ -1,5 +1,10 @@
 // Command handlers: argument reading and the work of each command, or the
 // hand-over to the subsystem that does it.
+//
+// The scanner finds a keyword and calls its handler here; the handler reads
+// its argument text into the shared command buffer, acts (or passes the
+// text to conditions, row loops, the database or forms layer), reports its
+// own failures and tells the scanner whether the run goes on.
 #include "template/commands.hpp"
 
 #include <cstring>

@@ -1,4 +1,6 @@
-// The date and time variables.
+// The date and time variables: binds the ten built-ins (today, time, year,
+// ...) to the run's clock buffers and fills them once at the start of a run
+// from the local time, or from a given time so tests need no real clock.
 #include "values/clock.hpp"
 
 namespace vexil {

@@ -1,5 +1,11 @@
 // The variable table, the lookup order of names, and the DEFAULT and SET
 // lists.
+//
+// Entries are kept in creation order and searched newest first; a value
+// the table owns is a tracked block that grows when a longer value is set,
+// while built-ins and start-up variables share texts owned elsewhere. The
+// list parser cuts name=value items in place for DEFAULT, SET, TRANSLATE
+// and FORMAT alike.
 #include "values/variable_table.hpp"
 
 #include <cstring>
