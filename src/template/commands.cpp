@@ -156,8 +156,9 @@ namespace {
 // ends the run.
 template <typename Fill>
 RunStatus run_loop_command(ScanContext& scan, std::string_view keyword, Fill fill) {
-    char* body = get_loop_buffer();
-    if (body == nullptr) {
+    char* body = nullptr;
+    if (Status buffer = get_loop_buffer(body); !buffer.is_ok()) {
+        report_error(buffer.message());
         scan.source.position = scan.keyword + keyword.size();
         return kRunGoesOn;
     }

@@ -30,22 +30,17 @@ TableHeader& loop_header() {
     return loops.headers[std::size_t(depth)];
 }
 
-char* get_loop_buffer() {
+Status get_loop_buffer(char*& body) {
     RowLoopState& loops = row_loop_state();
-    if (loops.loop_depth >= kMaxLoopDepth) {
-        report_error("Too many nested SQL statements");
-        return nullptr;
-    }
+    if (loops.loop_depth >= kMaxLoopDepth) return Status::failure("Too many nested SQL statements");
     auto& buffer = loops.buffers[loops.loop_depth];
     if (!buffer) {
         buffer.reset(new (std::nothrow) char[kLoopBufferSize]);
-        if (!buffer) {
-            report_error("Out of memory for EACHROW buffer");
-            return nullptr;
-        }
+        if (!buffer) return Status::failure("Out of memory for EACHROW buffer");
         buffer[0] = '\0';
     }
-    return buffer.get();
+    body = buffer.get();
+    return Status::ok();
 }
 
 char* find_loop_end(char* text, int& nesting) {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <memory>
 
+#include "base/status.hpp"
 #include "forms/forms_state.hpp"
 #include "template/scanner.hpp"
 
@@ -23,9 +24,9 @@ struct RowLoopState {
 
 RowLoopState& row_loop_state();
 
-// The loop buffer for the current depth (emptied when created), or nullptr
-// after reporting why.
-char* get_loop_buffer();
+// The loop buffer for the current depth (emptied when created); fails when
+// three loops already run or the buffer cannot be made.
+Status get_loop_buffer(char*& body);
 // The header of the loop that the current depth is about to run.
 TableHeader& loop_header();
 
