@@ -1,11 +1,16 @@
 // Bound result columns as the rest of the program sees them: the value of a
-// column by name, for references, SET and IFNEW.
+// column by name, for references, SET and IFNEW. The session
+// (db/odbc_session.cpp) binds them; names are the aliases of the select list
+// (db/aliases.hpp) or what the driver reports.
 #pragma once
 
 #include <cstddef>
 #include <string_view>
 
 namespace vexil {
+
+// A column name (alias or driver's name) keeps at most this many characters.
+inline constexpr std::size_t kMaxColumnName = 33;
 
 // A result column's value buffer, for SET to write into.
 struct ColumnBuffer {

@@ -1,9 +1,12 @@
-// ODBC session and statements.
+// The ODBC session: connections, statements and bound columns.
 //
 // Handles are held by small owning wrappers, so that whatever path a run
 // takes, every statement is dropped before its connection and every
 // connection before the environment. Column values are bound once per
-// statement into heap buffers; a fetch copies nothing.
+// statement into heap buffers; a fetch copies nothing. Each step that calls
+// the driver returns a Status whose message is the driver's diagnostic
+// ("DATABASE ERROR: <state> <message>"); execute_statement and fetch_row
+// turn it into the statement's failure.
 #include "db/odbc_session.hpp"
 
 #include <sqlext.h>
@@ -14,31 +17,42 @@
 #include <string>
 #include <vector>
 
-#include "db/columns.hpp"
 #include "base/output.hpp"
+#include "db/aliases.hpp"
+#include "db/columns.hpp"
+#include "db/results.hpp"
 #include "values/variable_table.hpp"
 
 namespace vexil {
 
 namespace {
 
-
 bool succeeded(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
 
-// Appends the first diagnostic of the given handles to result_text.
-void format_odbc_error(ResultText& result_text, SQLHENV env, SQLHDBC dbc, SQLHSTMT stmt) {
+// The first diagnostic of the given handles as a failure.
+Status odbc_failure(SQLHENV env, SQLHDBC dbc, SQLHSTMT stmt) {
     SQLCHAR state[6] = {0};
     SQLCHAR message[512] = {0};
     SQLINTEGER native = 0;
     SQLSMALLINT length = 0;
-    SQLError(env, dbc, stmt, state, &native, message, 511, &length);
+    SQLError(env, dbc, stmt, state, &native, message, sizeof message - 1, &length);
     state[5] = 0;
     message[511] = 0;
+    return Status::failure("DATABASE ERROR: %s %s", reinterpret_cast<const char*>(state),
+                           reinterpret_cast<const char*>(message));
+}
+
+// A failure of a call on the current level's statement.
+Status statement_failure(SQLHSTMT stmt) {
+    DbSession& db = db_session();
+    return odbc_failure(db.environment.get(), db.connections[db.current_slot].get(), stmt);
+}
+
+// Appends a failure's message to what the result text already holds (a
+// connection's warnings, say).
+void append_failure(ResultText& result_text, const Status& status) {
     if (!result_text.empty()) result_text.append("; ");
-    result_text.append("DATABASE ERROR: ");
-    result_text.append(reinterpret_cast<const char*>(state));
-    result_text.append(" ");
-    result_text.append(reinterpret_cast<const char*>(message));
+    result_text.append(status.message());
 }
 
 void close_connections() {
@@ -50,31 +64,22 @@ void close_connections() {
     db.current_slot = 0;
 }
 
-int open_connection(const char* connect_text, ResultText& result_text) {
+// The slot for a new connection: the first one of a fresh environment, the
+// next free one, or (all three taken) the third, whose statements go.
+Status choose_slot(int& slot) {
     DbSession& db = db_session();
-    if (db.ready) {
-        for (int i = 0; i < db.slot_count; ++i) {
-            if (std::strcmp(db.connect_texts[i].c_str(), connect_text) == 0) {
-                db.current_slot = i;
-                return 1;
-            }
-        }
-    }
-    int slot;
     if (!db.ready) {
         // Start over: statements and connections of an earlier session are
         // released before a new environment replaces theirs.
         for (StatementHandle& s : db.statements) s.reset();
         close_connections();
         if (!succeeded(SQLAllocEnv(db.environment.out()))) {
-            format_odbc_error(result_text, db.environment.get(), SQL_NULL_HDBC, SQL_NULL_HSTMT);
-            db.ready = false;
-            return 0;
+            return odbc_failure(db.environment.get(), SQL_NULL_HDBC, SQL_NULL_HSTMT);
         }
         db.slot_count = 1;
         slot = 0;
     } else if (db.slot_count == kConnectionSlots) {
-        slot = kConnectionSlots - 1;  // the third connection is replaced
+        slot = kConnectionSlots - 1;
         for (int level = 0; level < kStatementLevels; ++level) {
             // A statement open on the replaced connection cannot outlive it.
             if (db.statement_slots[level] == slot) db.statements[level].reset();
@@ -82,107 +87,78 @@ int open_connection(const char* connect_text, ResultText& result_text) {
     } else {
         slot = db.slot_count++;
     }
-    db.connect_texts[slot].clear();
-    ConnectionHandle& connection = db.connections[slot];
+    return Status::ok();
+}
+
+// Connects a new handle; the warnings of a connection made with warnings are
+// appended to result_text.
+Status connect(ConnectionHandle& connection, std::string_view connect_text, ResultText& result_text) {
+    DbSession& db = db_session();
     if (!succeeded(SQLAllocConnect(db.environment.get(), connection.out()))) {
-        format_odbc_error(result_text, db.environment.get(), SQL_NULL_HDBC, SQL_NULL_HSTMT);
-        db.ready = false;
-        --db.slot_count;
-        return 0;
+        return odbc_failure(db.environment.get(), SQL_NULL_HDBC, SQL_NULL_HSTMT);
     }
-    SQLCHAR out[512];
+    // Drivers add their defaults to the completed text: room for twice the
+    // longest connect text, so that no "truncated" warning arises.
+    std::array<SQLCHAR, 2 * kConnectTextSize> out;
     SQLSMALLINT out_length = 0;
     std::string text(connect_text);
-    SQLRETURN rc = SQLDriverConnect(connection.get(), nullptr,
-                                    reinterpret_cast<SQLCHAR*>(text.data()),
-                                    static_cast<SQLSMALLINT>(text.size()), out, sizeof out,
-                                    &out_length, SQL_DRIVER_NOPROMPT);
-    if (rc == SQL_SUCCESS_WITH_INFO) {
-        format_odbc_error(result_text, db.environment.get(), connection.get(), SQL_NULL_HSTMT);
-    } else if (rc != SQL_SUCCESS) {
-        format_odbc_error(result_text, db.environment.get(), connection.get(), SQL_NULL_HSTMT);
-        connection.reset();
-        db.ready = false;
-        --db.slot_count;
-        return 0;
-    }
+    SQLRETURN rc = SQLDriverConnect(connection.get(), nullptr, reinterpret_cast<SQLCHAR*>(text.data()),
+                                    static_cast<SQLSMALLINT>(text.size()), out.data(),
+                                    static_cast<SQLSMALLINT>(out.size()), &out_length, SQL_DRIVER_NOPROMPT);
+    if (!succeeded(rc)) return odbc_failure(db.environment.get(), connection.get(), SQL_NULL_HSTMT);
     connection.mark_connected();
+    if (rc == SQL_SUCCESS_WITH_INFO) {
+        append_failure(result_text, odbc_failure(db.environment.get(), connection.get(), SQL_NULL_HSTMT));
+    }
+    return Status::ok();
+}
+
+// Makes the connection for connect_text the current one: a cached one with
+// the same whole text, else a new one.
+Status open_connection(std::string_view connect_text, ResultText& result_text) {
+    DbSession& db = db_session();
+    if (Status s = check_connect_text_length(connect_text); !s.is_ok()) return s;
+    for (int i = 0; db.ready && i < db.slot_count; ++i) {
+        if (db.connect_texts[i].view() == connect_text) {
+            db.current_slot = i;
+            return Status::ok();
+        }
+    }
+    int slot = 0;
+    Status status = choose_slot(slot);
+    if (status.is_ok()) {
+        db.connect_texts[slot].clear();
+        status = connect(db.connections[slot], connect_text, result_text);
+        if (!status.is_ok()) {
+            db.connections[slot].reset();
+            --db.slot_count;
+        }
+    }
+    if (!status.is_ok()) {
+        db.ready = false;
+        return status;
+    }
     db.connect_texts[slot].assign(connect_text);
     db.current_slot = slot;
     db.ready = true;
-    return 1;
-}
-
-// Finds " FROM " (any case) in text, or npos.
-std::size_t find_from(std::string_view text) {
-    for (std::size_t i = 0; i + 6 <= text.size(); ++i) {
-        if (starts_with_nocase(text.substr(i), " FROM ", 6)) return i;
-    }
-    return std::string_view::npos;
-}
-
-// Removes " AS alias" parts from the select list of a SELECT statement
-// (unless it holds "*") and returns the aliases by select-list position.
-std::vector<std::string> extract_aliases(char* statement) {
-    std::vector<std::string> aliases;
-    std::string_view text(statement);
-    if (!starts_with_nocase(text, "SELECT ", 7) || text.find('*', 7) != std::string_view::npos) {
-        return aliases;
-    }
-    std::size_t from = find_from(text);
-    std::size_t list_end = from == std::string_view::npos ? text.size() : from;
-    std::string rewritten(text.substr(0, 7));
-    aliases.emplace_back();
-    std::size_t i = 7;
-    while (i < list_end) {
-        char c = text[i];
-        if (c == ',') {
-            rewritten += c;
-            aliases.emplace_back();
-            ++i;
-        } else if (c == '(') {
-            int depth = 0;
-            for (; i < list_end; ++i) {
-                rewritten += text[i];
-                if (text[i] == '(') ++depth;
-                if (text[i] == ')' && --depth == 0) {
-                    ++i;
-                    break;
-                }
-            }
-        } else if (starts_with_nocase(text.substr(i, list_end - i), " AS ", 4)) {
-            i += 4;
-            while (i < list_end && text[i] == ' ') ++i;
-            std::size_t start = i;
-            while (i < list_end && text[i] != ',') ++i;
-            std::string alias(text.substr(start, i - start));
-            if (alias.size() > kMaxColumnName) alias.resize(kMaxColumnName);
-            while (!alias.empty() && alias.back() == ' ') alias.pop_back();
-            aliases.back() = alias;
-        } else {
-            rewritten += c;
-            ++i;
-        }
-    }
-    rewritten += text.substr(list_end);
-    copy_bounded(statement, rewritten.size() + 1, rewritten);
-    return aliases;
+    return Status::ok();
 }
 
 // What the driver reports for one result column.
 struct ColumnDescription {
     std::string name;
-    long precision;
+    long precision = 0;
 };
 
-ColumnDescription describe_column(SQLHSTMT stmt, SQLUSMALLINT number) {
-    SQLCHAR name[34] = {0};
+Status describe_column(SQLHSTMT stmt, SQLUSMALLINT number, ColumnDescription& d) {
+    SQLCHAR name[kMaxColumnName + 1] = {0};
     SQLSMALLINT name_length = 0, type = 0, scale = 0, nullable = 0;
     SQLULEN precision = 0;
-    SQLDescribeCol(stmt, number, name, sizeof name, &name_length, &type, &precision, &scale,
-                   &nullable);
-    name[33] = 0;
-    ColumnDescription d;
+    if (!succeeded(SQLDescribeCol(stmt, number, name, sizeof name, &name_length, &type, &precision,
+                                  &scale, &nullable))) {
+        return statement_failure(stmt);
+    }
+    name[kMaxColumnName] = 0;
     d.name = reinterpret_cast<const char*>(name);
     if (!d.name.empty() && d.name[0] == '(') {
         d.name.erase(0, 1);
@@ -192,7 +168,29 @@ ColumnDescription describe_column(SQLHSTMT stmt, SQLUSMALLINT number) {
     if (type <= 0 || precision > SQLULEN(kMaxColumnPrecision)) p = kMaxColumnPrecision;
     if (p < kMinColumnPrecision) p = kMinColumnPrecision;
     d.precision = p;
-    return d;
+    return Status::ok();
+}
+
+// The result's columns as the driver describes them, named by their aliases
+// where the select list gave one.
+Status describe_result(SQLHSTMT stmt, SQLSMALLINT count, const std::vector<std::string>& aliases,
+                       std::vector<ColumnDescription>& incoming) {
+    for (SQLSMALLINT i = 1; i <= count; ++i) {
+        ColumnDescription d;
+        if (Status s = describe_column(stmt, SQLUSMALLINT(i), d); !s.is_ok()) return s;
+        std::size_t position = std::size_t(i - 1);
+        if (position < aliases.size() && !aliases[position].empty()) d.name = aliases[position];
+        incoming.push_back(std::move(d));
+    }
+    return Status::ok();
+}
+
+// Forgets the column entries from `first` on.
+void forget_columns_from(int first) {
+    DbSession& db = db_session();
+    for (int i = first; i < db.column_count; ++i) db.columns[i] = ResultColumn{};
+    db.column_count = first;
+    if (db.first_result_column > db.column_count) db.first_result_column = db.column_count;
 }
 
 // Drops entries of earlier statements on the current level that a column
@@ -213,27 +211,18 @@ void drop_shadowed_columns(const std::vector<ColumnDescription>& incoming) {
         if (write != read) db.columns[write] = std::move(db.columns[read]);
         ++write;
     }
-    for (int i = write; i < db.column_count; ++i) db.columns[i] = ResultColumn{};
-    if (db.first_result_column > write) db.first_result_column = write;
-    db.column_count = write;
+    forget_columns_from(write);
 }
 
-void bind_columns(SQLHSTMT stmt, SQLSMALLINT count, const std::vector<std::string>& aliases) {
+// Binds the result's columns into new entries of the column table. When the
+// driver refuses a binding, the entries of this result are forgotten again.
+Status bind_columns(SQLHSTMT stmt, const std::vector<ColumnDescription>& incoming) {
     DbSession& db = db_session();
-    std::vector<ColumnDescription> incoming;
-    for (SQLSMALLINT i = 1; i <= count; ++i) {
-        ColumnDescription d = describe_column(stmt, SQLUSMALLINT(i));
-        std::size_t position = std::size_t(i - 1);
-        if (position < aliases.size() && !aliases[position].empty()) d.name = aliases[position];
-        incoming.push_back(std::move(d));
-    }
     drop_shadowed_columns(incoming);
     db.first_result_column = db.column_count;
-    bool reported = false;
     for (std::size_t i = 0; i < incoming.size(); ++i) {
         if (db.column_count >= kColumnTableSize - 1) {
-            if (!reported) report_error("Too many result columns");
-            reported = true;
+            report_error("Too many result columns");
             break;
         }
         ResultColumn& entry = db.columns[db.column_count];
@@ -243,11 +232,52 @@ void bind_columns(SQLHSTMT stmt, SQLSMALLINT count, const std::vector<std::strin
         entry.indicator = std::make_unique<SQLLEN>(0);
         entry.size = size;
         copy_bounded(entry.value.get(), std::size_t(size), " ");
-        SQLBindCol(stmt, SQLUSMALLINT(i + 1), SQL_C_CHAR, entry.value.get(), size - 1,
-                   entry.indicator.get());
         ++db.column_count;
+        if (!succeeded(SQLBindCol(stmt, SQLUSMALLINT(i + 1), SQL_C_CHAR, entry.value.get(), size - 1,
+                                  entry.indicator.get()))) {
+            Status failure = statement_failure(stmt);
+            forget_columns_from(db.first_result_column);
+            return failure;
+        }
     }
     db.columns[db.column_count] = ResultColumn{};
+    return Status::ok();
+}
+
+// Runs the statement on the current level's statement handle; anything but
+// SQL_SUCCESS from the execution is a failure (a notice the driver passes on
+// included). Reads the row count and the number of result columns.
+Status run_on_level(char* statement, int& affected_rows, SQLSMALLINT& column_count) {
+    DbSession& db = db_session();
+    StatementHandle& stmt = db.statements[db.current_level];
+    SQLHDBC dbc = db.connections[db.current_slot].get();
+    if (!succeeded(SQLAllocStmt(dbc, stmt.out()))) {
+        return odbc_failure(db.environment.get(), dbc, SQL_NULL_HSTMT);
+    }
+    db.statement_slots[db.current_level] = db.current_slot;
+    if (SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(statement), SQL_NTS) != SQL_SUCCESS) {
+        return statement_failure(stmt.get());
+    }
+    SQLLEN rows = 0;
+    if (!succeeded(SQLRowCount(stmt.get(), &rows))) return statement_failure(stmt.get());
+    affected_rows = static_cast<int>(rows);
+    if (!succeeded(SQLNumResultCols(stmt.get(), &column_count))) return statement_failure(stmt.get());
+    return Status::ok();
+}
+
+// The outcome of a statement without result columns.
+DbStatus finish_without_result(const char* statement, ResultText& result_text, int affected_rows) {
+    if (affected_rows >= 1) {
+        result_text.format("%d %s affected.", affected_rows, affected_rows == 1 ? "row" : "rows");
+        return kDbAffected;
+    }
+    if (starts_with_keyword(statement, "UPDATE") || starts_with_keyword(statement, "DELETE") ||
+        starts_with_keyword(statement, "INSERT")) {
+        result_text.assign("No rows affected.");
+        return kDbNoRows;
+    }
+    result_text.assign("Operation successful.");
+    return kDbRow;
 }
 
 const ResultColumn* find_entry(std::string_view name) {
@@ -260,56 +290,54 @@ const ResultColumn* find_entry(std::string_view name) {
 
 }  // namespace
 
-int execute_statement(const char* connect_text, char* statement, ResultText& result_text,
-                      int& affected_rows) {
+Status check_connect_text_length(std::string_view connect_text) {
+    if (connect_text.size() < kConnectTextSize) return Status::ok();
+    return Status::failure("Connect text longer than %zu characters", kConnectTextSize - 1);
+}
+
+DbStatus execute_statement(const char* connect_text, char* statement, ResultText& result_text,
+                           int& affected_rows) {
     DbSession& db = db_session();
     affected_rows = 0;
     result_text.clear();
-    std::vector<std::string> aliases = extract_aliases(statement);
+    SelectAliases split = split_aliases(statement);
+    copy_bounded(statement, split.statement.size() + 1, split.statement);
 
-    if (!open_connection(connect_text, result_text)) {
+    if (Status s = open_connection(connect_text, result_text); !s.is_ok()) {
+        append_failure(result_text, s);
         result_text.append(": Database connection failed.");
         return kDbFailed;
     }
+    SQLSMALLINT column_count = 0;
+    Status status = run_on_level(statement, affected_rows, column_count);
     StatementHandle& stmt = db.statements[db.current_level];
-    SQLHDBC dbc = db.connections[db.current_slot].get();
-    SQLAllocStmt(dbc, stmt.out());
-    db.statement_slots[db.current_level] = db.current_slot;
-    SQLRETURN rc = SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(statement), SQL_NTS);
-    if (rc != SQL_SUCCESS) {
-        format_odbc_error(result_text, db.environment.get(), dbc, stmt.get());
-        stmt.reset();
+    if (status.is_ok() && column_count > 0) {
+        std::vector<ColumnDescription> incoming;
+        status = describe_result(stmt.get(), column_count, split.aliases, incoming);
+        if (status.is_ok()) status = bind_columns(stmt.get(), incoming);
+        if (status.is_ok()) return kDbRow;
+    }
+    stmt.reset();
+    if (!status.is_ok()) {
+        append_failure(result_text, status);
         return kDbFailed;
     }
-    SQLLEN rows = 0;
-    SQLRowCount(stmt.get(), &rows);
-    affected_rows = static_cast<int>(rows);
-    SQLSMALLINT column_count = 0;
-    SQLNumResultCols(stmt.get(), &column_count);
-    if (column_count > 0) {
-        bind_columns(stmt.get(), column_count, aliases);
-        return kDbRow;
-    }
-    stmt.reset();
-    if (affected_rows >= 1) {
-        result_text.format("%d %s affected.", affected_rows, affected_rows == 1 ? "row" : "rows");
-        return kDbAffected;
-    }
-    if (starts_with_nocase(statement, "UPDATE", 6) || starts_with_nocase(statement, "DELETE", 6) ||
-        starts_with_nocase(statement, "INSERT", 6)) {
-        result_text.assign("No rows affected.");
-        return kDbNoRows;
-    }
-    result_text.assign("Operation successful.");
-    return kDbRow;
+    return finish_without_result(statement, result_text, affected_rows);
 }
 
-int fetch_row() {
+DbStatus fetch_row() {
     DbSession& db = db_session();
     StatementHandle& stmt = db.statements[db.current_level];
-    if (stmt && succeeded(SQLFetch(stmt.get()))) return kDbRow;
+    if (!stmt) return kDbNoRows;
+    SQLRETURN rc = SQLFetch(stmt.get());
+    if (succeeded(rc)) return kDbRow;
+    DbStatus status = kDbNoRows;
+    if (rc != SQL_NO_DATA) {
+        result_items().result_text.assign(statement_failure(stmt.get()).message());
+        status = kDbFailed;
+    }
     stmt.reset();
-    return kDbNoRows;
+    return status;
 }
 
 void push_statement_level() {
@@ -325,10 +353,7 @@ void pop_statement_level() {
     if (db.current_level <= 0) return;
     db.statements[db.current_level].reset();
     --db.current_level;
-    int saved = db.saved_column_counts[db.current_level];
-    for (int i = saved; i < db.column_count; ++i) db.columns[i] = ResultColumn{};
-    db.column_count = saved;
-    if (db.first_result_column > saved) db.first_result_column = saved;
+    forget_columns_from(db.saved_column_counts[db.current_level]);
 }
 
 void rewind_result_columns() {
@@ -346,8 +371,7 @@ void close_database() {
     DbSession& db = db_session();
     for (int level = db.current_level; level >= 0; --level) db.statements[level].reset();
     close_connections();
-    for (int i = 0; i < db.column_count; ++i) db.columns[i] = ResultColumn{};
-    db.column_count = 0;
+    forget_columns_from(0);
     db.first_result_column = 0;
     db.current_level = 0;
 }

@@ -1,7 +1,11 @@
-// ODBC session and statements: the only place that talks to the ODBC driver
-// manager. Keeps one environment and up to three connections (cached by
-// their exact connect text), four nested statement levels, and the
-// column_table through which result values reach references by name.
+// The ODBC session of a run: the only place that talks to the ODBC driver
+// manager. It keeps one environment and up to three connections (found again
+// by their whole connect text), four nested statement levels (one per row
+// loop running), and the column_table through which the values of result
+// columns reach references by name (db/columns.hpp). The SQL command
+// (db/sql_command.hpp) and the row loops drive it; every ODBC call's return
+// code is checked, and a failure comes back as the statement's failure with
+// the driver's diagnostic.
 #pragma once
 
 #include <sql.h>
@@ -12,19 +16,33 @@
 #include <string>
 #include <string_view>
 
+#include "base/status.hpp"
 #include "base/text.hpp"
 
 namespace vexil {
 
-// Status values of execute_statement and fetch_row.
-inline constexpr int kDbRow = 0;        // a result is open / a row was fetched
-inline constexpr int kDbAffected = 1;   // rows were affected
-inline constexpr int kDbFailed = -1;    // connection or execution failed
-inline constexpr int kDbNoRows = -2;    // no (more) rows
+// Outcome of execute_statement and fetch_row; the template shows it as
+// sql_status, so the values are fixed.
+enum DbStatus : int {
+    kDbRow = 0,       // a result is open / a row was fetched / a statement succeeded
+    kDbAffected = 1,  // rows were affected
+    kDbFailed = -1,   // connection, execution or fetch failed
+    kDbNoRows = -2,   // no (more) rows
+};
+
+// Bytes of every buffer that holds a connect text (the DATABASE command's,
+// the expanded one, the key of a cached connection), terminator included. A
+// longer text is refused whole: a cut one would reach another database or
+// never find its cached connection again.
+inline constexpr std::size_t kConnectTextSize = 4096;
+// A buffer that receives a connect text from outside (the DATABASE command's
+// text, its expansion) holds one character more than a connect text may
+// have: a text that did not fit shows as too long and is refused, instead of
+// running cut.
+using ConnectTextBuffer = TextBuffer<kConnectTextSize + 1>;
 
 inline constexpr int kColumnTableSize = 256;   // the last entry always stays clear
 inline constexpr int kStatementLevels = 4;
-inline constexpr std::size_t kMaxColumnName = 33;
 inline constexpr long kMaxColumnPrecision = 8192;
 // Every column buffer holds at least this many characters (drivers report
 // small precisions for numbers, and some report lengths they do not
@@ -118,7 +136,7 @@ struct DbSession {
     EnvironmentHandle environment;
     bool ready = false;                                    // slots below are valid
     std::array<ConnectionHandle, kConnectionSlots> connections;
-    std::array<TextBuffer<512>, kConnectionSlots> connect_texts;
+    std::array<TextBuffer<kConnectTextSize>, kConnectionSlots> connect_texts;
     int slot_count = 0;
     int current_slot = 0;
     std::array<StatementHandle, kStatementLevels> statements;  // one per level
@@ -134,15 +152,21 @@ struct DbSession {
 
 DbSession& db_session();
 
+// Whether a connect text fits the connect-text buffers; a failure names the
+// limit.
+Status check_connect_text_length(std::string_view connect_text);
+
 // Executes `statement` (writable: aliases are removed from its select list)
 // on the current level through the connection for `connect_text`. Empties
 // result_text first and leaves the outcome or diagnostic there.
-int execute_statement(const char* connect_text, char* statement, ResultText& result_text,
-                      int& affected_rows);
+DbStatus execute_statement(const char* connect_text, char* statement, ResultText& result_text,
+                           int& affected_rows);
 
 // Fetches the next row of the current level's statement: kDbRow, or
-// kDbNoRows once none is left (the statement is then released).
-int fetch_row();
+// kDbNoRows once none is left, or kDbFailed with the driver's diagnostic in
+// the result text (sql_result); the statement is released after the last
+// row and after a failure.
+DbStatus fetch_row();
 
 // Around each run of a row-loop body: the body's statements get a level of
 // their own, and the columns they bind are forgotten afterwards.

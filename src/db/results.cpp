@@ -1,4 +1,6 @@
-// Result items of the SQL command: the built-ins that show them.
+// The built-in variables that show the SQL command's result items: each is
+// bound to its buffer once per run, so a reference reads the current text
+// without copying it.
 #include "db/results.hpp"
 
 namespace vexil {

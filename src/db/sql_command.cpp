@@ -1,42 +1,55 @@
-// The SQL command and its result variables.
+// The SQL command and the steps it shares with OPTIONLIST: the decision
+// about a missing connect text, the connect text's expansion, and the
+// substitution and execution of a statement, with the result items
+// published for the template afterwards.
 #include "db/sql_command.hpp"
 
 #include <string>
 
+#include "base/output.hpp"
 #include "db/odbc_session.hpp"
 #include "db/results.hpp"
-#include "base/output.hpp"
-#include "base/scratch.hpp"
 #include "expr/substitute.hpp"
 
 namespace vexil {
 
 namespace {
+
 void publish(ResultItems& r) {
     r.rows_affected_text.format("%d", r.affected_rows);
     r.row_text.format("%d", r.row_counter);
-    r.status_text.format("%d", r.statement_status);
+    r.status_text.format("%d", int(r.statement_status));
+}
+
+// Expands the connect text's references into the expanded-connection
+// buffer. A DATABASE text that filled its buffer was cut when it was read;
+// it is kept as it is, so that it stays too long and is refused.
+void expand_connection_text() {
+    ResultItems& r = result_items();
+    if (r.connection_expanded) return;
+    if (r.connection_text == r.database_command.c_str() && r.database_command.full()) {
+        r.expanded_connection.assign(r.database_command.view());
+    } else {
+        std::string source(r.connection_text);
+        substitute_variables(source.data(), r.expanded_connection.data(), r.expanded_connection.bytes(),
+                             kOptionsPlain);
+        r.expanded_connection.sync_length();
+    }
+    r.connection_text = r.expanded_connection.c_str();
+    r.connection_expanded = true;
 }
 
 }  // namespace
 
-void expand_connection_text() {
+Status require_connection() {
     ResultItems& r = result_items();
-    if (r.connection_expanded || r.connection_text == nullptr) return;
-    std::string source(r.connection_text);
-    // A DATABASE command's text is expanded within its own 256-byte buffer;
-    // the form's "database" field may be longer and has a buffer of its own.
-    TextBuffer<256>& command = r.database_command;
-    if (r.connection_text == command.c_str()) {
-        substitute_variables(source.data(), command.data(), command.bytes(), kOptionsPlain);
-        command.sync_length();
-    } else {
-        substitute_variables(source.data(), r.form_connection.data(), r.form_connection.bytes(),
-                             kOptionsPlain);
-        r.form_connection.sync_length();
-        r.connection_text = r.form_connection.c_str();
+    if (r.connection_text == nullptr || r.connection_text[0] == '\0') {
+        r.statement_status = kDbFailed;
+        r.result_text.assign("No database connection string given");
+        return Status::failure("<P><B>%s</B><P>\n", kMissingConnectionText);
     }
-    r.connection_expanded = true;
+    expand_connection_text();
+    return Status::ok();
 }
 
 void execute_substituted(const char* statement) {
@@ -53,32 +66,16 @@ void execute_substituted(const char* statement) {
 
 void run_sql_command(const char* statement) {
     ResultItems& r = result_items();
-    r.row_text.assign("0");
-    r.rows_affected_text.assign("0");
-    r.status_text.assign("-1");
     r.row_counter = 0;
     r.affected_rows = 0;
-
-    if (r.connection_text == nullptr || r.connection_text[0] == '\0') {
-        error_text().format("<P><B>%s</B><P>\n", kMissingConnectionText);
-        report_error(error_text().view());
-        r.statement_status = -1;
-        r.result_text.assign("No database connection string given");
-        publish(r);
-        return;
-    }
-    expand_connection_text();
-    if (statement[0] == '\0') {
-        publish(r);
-        return;
-    }
-    execute_substituted(statement);
-    if (r.statement_status == kDbRow) {
-        r.statement_status = fetch_row();
-        if (r.statement_status == kDbNoRows) {
-            r.result_text.assign("No rows selected");
-        } else {
-            r.row_counter = 1;
+    if (Status missing = require_connection(); !missing.is_ok()) {
+        report_error(missing.message());
+    } else if (statement[0] != '\0') {
+        execute_substituted(statement);
+        if (r.statement_status == kDbRow) {
+            r.statement_status = fetch_row();
+            if (r.statement_status == kDbNoRows) r.result_text.assign("No rows selected");
+            if (r.statement_status == kDbRow) r.row_counter = 1;
         }
     }
     publish(r);

@@ -1,8 +1,11 @@
 // The SQL command: runs one statement for the template and publishes its
 // outcome in the result items (sql_status, sql_result, sql_error,
 // sql_statement, rows_affected, row). After it, a query's first row is
-// already fetched.
+// already fetched. OPTIONLIST runs its statement through the same steps
+// (require_connection, execute_substituted).
 #pragma once
+
+#include "base/status.hpp"
 
 namespace vexil {
 
@@ -15,14 +18,18 @@ inline constexpr const char* kMissingConnectionText =
 // QBE; it is left as it is.
 void run_sql_command(const char* statement);
 
+// Decides, for every command that runs a statement, whether there is a
+// connect text. Without one, the statement's outcome is set (status -1,
+// "No database connection string given") and the failure's message is the
+// paragraph that explains it ("<P><B>" kMissingConnectionText "</B><P>\n"),
+// which each command shows its own way: SQL reports it as an error, OPTIONLIST
+// writes it into the page. With one, its references are expanded, once per
+// DATABASE command (or once for the form's "database" field).
+Status require_connection();
+
 // Substitutes the statement (with the options of SQL statements) into the
 // statement text and executes it on the current level, leaving the status,
 // the outcome text and the row count in the result items.
 void execute_substituted(const char* statement);
-
-// Expands the references of the connection text once per DATABASE command
-// (or once for the form's "database" field), keeping the result in the
-// connection buffer.
-void expand_connection_text();
 
 }  // namespace vexil

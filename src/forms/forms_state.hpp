@@ -1,5 +1,8 @@
 // The per-run state of the form commands: which kind of rows the row loop is
 // to frame (TABLE or UPDATEFORM) and what the last option list was named.
+// It lives in the run object (driver/run.hpp); forms_state() reaches it. The
+// sizes of the row templates and headers that TABLE and UPDATEFORM build are
+// fixed here, for the row loop that receives them.
 #pragma once
 
 #include "base/text.hpp"

@@ -1,17 +1,17 @@
-// Option list.
+// Option list: OPTIONLIST [size] name rest becomes "SELECT DISTINCT name
+// rest ORDER BY name", run through the SQL command's steps; each value of the
+// column becomes an OPTION of a SELECT element named after it.
 #include "forms/option_list.hpp"
 
-#include <cstring>
 #include <string>
 
+#include "base/status.hpp"
 #include "base/text.hpp"
 #include "db/columns.hpp"
 #include "db/odbc_session.hpp"
-#include "forms/qbe.hpp"
 #include "db/results.hpp"
 #include "db/sql_command.hpp"
 #include "forms/forms_state.hpp"
-#include "expr/substitute.hpp"
 
 namespace vexil {
 
@@ -65,16 +65,10 @@ char* build_option_list_statement(char* text) {
 
 void write_option_list(char* statement, OutputChannel& output) {
     ResultItems& r = result_items();
-    if (r.connection_text == nullptr || r.connection_text[0] == '\0') {
-        std::string message = "<P><B>";
-        message += kMissingConnectionText;
-        message += "</B><P>\n";
-        write_fragment(message, output);
-        r.statement_status = kDbFailed;
-        r.result_text.assign("No database connection string given");
+    if (Status missing = require_connection(); !missing.is_ok()) {
+        write_fragment(missing.message(), output);
         return;
     }
-    expand_connection_text();
     const char* name = forms_state().option_list_name.c_str();
     if (statement[0] == '\0') {
         write_fragment("<B>[No option list found for ]</B>\n", output);

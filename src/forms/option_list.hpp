@@ -1,4 +1,6 @@
-// Option list: an HTML selection list of the distinct values of a column.
+// Option list: an HTML selection list of the distinct values of a column,
+// read from the database through the SQL command's steps (require_connection,
+// execute_substituted); what the template shows of it is written directly.
 #pragma once
 
 #include "base/output.hpp"

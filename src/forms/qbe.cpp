@@ -1,4 +1,8 @@
-// Query by example.
+// Query by example: builds a SELECT statement from the filled-in fields of a
+// search form. Each column item of the command names a field; a field that
+// is not empty adds a condition, whose operator the value's beginning
+// chooses (">=", "<>", "LIKE ", "IN ", a "%" anywhere, ...; "=" otherwise).
+// The statement goes to the statement source, for the SQL command to run.
 //
 // Search values are data, never SQL: a value written between quotes has its
 // quotes doubled, and every "$" in a value is escaped so that the SQL
@@ -7,25 +11,20 @@
 // their NOT forms) must be a literal of its form, or nothing is executed.
 #include "forms/qbe.hpp"
 
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
-#include "base/text.hpp"
 #include "base/output.hpp"
 #include "base/scratch.hpp"
+#include "base/status.hpp"
+#include "base/text.hpp"
 #include "db/results.hpp"
-#include "expr/substitute.hpp"
+#include "forms/form_options.hpp"
 #include "values/variable_table.hpp"
 
 namespace vexil {
 
 namespace {
-
-void trim_trailing(char* text) {
-    std::size_t n = std::strlen(text);
-    while (n > 0 && (text[n - 1] == ' ' || text[n - 1] == '\t')) text[--n] = '\0';
-}
 
 std::string_view trim(std::string_view t) {
     while (!t.empty() && (t.front() == ' ' || t.front() == '\t')) t.remove_prefix(1);
@@ -168,155 +167,119 @@ bool is_sql_literal(std::string_view text) {
     return is_number(t) || is_quoted_text(t);
 }
 
-char* next_option_item(char*& cursor, char*& value) {
-    value = nullptr;
-    char* p = cursor;
-    while (*p == ' ' || *p == '\t' || *p == ',' || *p == '=') ++p;
-    if (*p == '\0') {
-        cursor = p;
-        return nullptr;
-    }
-    char* key = p;
-    while (*p != '\0' && *p != ',' && *p != '=') ++p;
-    char end = *p;
-    if (end != '\0') *p++ = '\0';
-    trim_trailing(key);
-    if (end == '=') {
-        while (*p == ' ' || *p == '\t') ++p;
-        if (*p == '(') {
-            value = ++p;
-            int depth = 1;
-            for (; *p != '\0'; ++p) {
-                if (*p == '(') ++depth;
-                if (*p == ')' && --depth == 0) break;
-            }
-            if (*p != '\0') *p++ = '\0';
-        } else if (*p == '"') {
-            value = ++p;
-            while (*p != '\0' && *p != '"') ++p;
-            if (*p != '\0') *p++ = '\0';
-        } else {
-            value = p;
-            while (*p != '\0' && *p != ',') ++p;
-            if (*p != '\0') *p++ = '\0';
-        }
-        trim_trailing(value);
-    }
-    cursor = p;
-    return key;
-}
+namespace {
 
-char* expand_option_value(char* value) {
-    WorkArea work = scratch_work_area();
-    substitute_variables(value, work.start, work.size, kSubstDropUnknown);
-    return scratch_reserve(std::strlen(work.start) + 1);
-}
+// The "key=value" options of QBE; other keys are passed over.
+struct QbeOptions {
+    const char* table = nullptr;    // TABLE=
+    const char* select_list = "*";  // SELECT=
+    const char* order = nullptr;    // ORDER=
+    TextBuffer<16> top;             // " TOP n " for ROWS=n
+};
 
-bool parse_column_spec(char* name, int& size, int& rows) {
-    size = 50;
-    rows = 0;
-    bool text = false;
-    if (name[0] == '\'') {
-        text = true;
-        std::memmove(name, name + 1, std::strlen(name));
-        if (char* close = std::strchr(name, '\''); close != nullptr) *close = '\0';
-    }
-    if (char* colon = std::strchr(name, ':'); colon != nullptr) {
-        *colon = '\0';
-        char* end = nullptr;
-        long n = std::strtol(colon + 1, &end, 10);
-        size = n > 0 && n < 100000 ? int(n) : (n >= 100000 ? 100000 : 0);
-        if (end != nullptr && (*end == 'x' || *end == 'X')) {
-            long r = std::strtol(end + 1, nullptr, 10);
-            rows = r > 0 && r < 100000 ? int(r) : (r >= 100000 ? 100000 : 0);
-        }
-    }
-    return text;
-}
-
-char* build_qbe_statement(char* options) {
-    TextBuffer<kStatementSize>& sql_buffer = result_items().statement_source;
-    char* saved_top = scratch_top();
-    sql_buffer.clear();
-    const char* table = nullptr;
-    const char* select_list = "*";
-    const char* order = nullptr;
-    TextBuffer<16> top;
-    int conditions = 0;
+// The statement as it grows, one condition per filled-in field.
+struct QbeQuery {
     std::string sql;
-    bool failed = false;
+    int conditions = 0;
+};
 
-    char* cursor = options;
+void take_option(QbeOptions& options, const char* key, char* value) {
+    char* expanded = expand_option_value(value);
+    if (starts_with_keyword(key, "TABLE")) {
+        options.table = expanded;
+    } else if (starts_with_keyword(key, "SELECT")) {
+        options.select_list = expanded;
+    } else if (starts_with_keyword(key, "ORDER")) {
+        options.order = expanded;
+    } else if (starts_with_keyword(key, "ROWS")) {
+        options.top.format(" TOP %8.8s ", expanded);
+    }
+}
+
+// At the first column item: "SELECT [TOP n] list FROM table WHERE ", with
+// the options given before it.
+Status start_query(const QbeOptions& options, QbeQuery& query) {
+    if (options.table == nullptr) return Status::failure("No table defined for QBE statement");
+    if (!query.sql.empty()) return Status::ok();
+    query.sql = "SELECT ";
+    query.sql += options.top.view();
+    query.sql += options.select_list;
+    query.sql += " FROM ";
+    query.sql += options.table;
+    query.sql += " WHERE ";
+    return Status::ok();
+}
+
+// Adds the condition of one column item from the value of its field; an
+// empty field adds nothing.
+Status add_condition(QbeQuery& query, char* item) {
+    ColumnItem column = parse_column_item(item);
+    std::string_view found = lookup_value(item);
+    if (found.empty() || found == kEmptyMark) return Status::ok();
+    std::string condition;
+    if (Status s = append_search_condition(condition, item, column.text, found); !s.is_ok()) return s;
+    if (query.conditions > 0) query.sql += " AND ";
+    query.sql += condition;
+    ++query.conditions;
+    return Status::ok();
+}
+
+// Adds ORDER BY and stores the statement. A statement that does not fit is
+// refused whole: a cut one could select other rows than asked for.
+Status finish_query(const QbeOptions& options, QbeQuery& query, TextBuffer<kStatementSize>& dest) {
+    if (query.conditions == 0) return Status::failure("No column values for QBE statement");
+    if (options.order != nullptr) {
+        query.sql += " ORDER BY ";
+        query.sql += options.order;
+    }
+    if (query.sql.size() >= dest.bytes()) return Status::failure("Too many column values for QBE statement");
+    dest.assign(query.sql);
+    return Status::ok();
+}
+
+Status build_query(char* options_text, TextBuffer<kStatementSize>& dest) {
+    QbeOptions options;
+    QbeQuery query;
+    char* cursor = options_text;
     char* value;
     while (char* key = next_option_item(cursor, value)) {
         if (value != nullptr) {
-            char* expanded = expand_option_value(value);
-            if (starts_with_nocase(key, "TABLE", 5)) {
-                table = expanded;
-            } else if (starts_with_nocase(key, "SELECT", 6)) {
-                select_list = expanded;
-            } else if (starts_with_nocase(key, "ORDER", 5)) {
-                order = expanded;
-            } else if (starts_with_nocase(key, "ROWS", 4)) {
-                top.format(" TOP %8.8s ", expanded);
-            }
+            take_option(options, key, value);
             continue;
         }
-        if (table == nullptr) {
-            report_error("No table defined for QBE statement");
-            failed = true;
-            break;
-        }
-        if (sql.empty()) {
-            sql = "SELECT ";
-            sql += top.view();
-            sql += select_list;
-            sql += " FROM ";
-            sql += table;
-            sql += " WHERE ";
-        }
-        int size, rows;
-        bool text_column = parse_column_spec(key, size, rows);
-        std::string_view found = lookup_value(key);
-        if (found.empty() || found == kEmptyMark) continue;
-
-        const SearchOperator& op = choose_operator(found);
-        std::string_view rest = found.substr(op.skip);
-        while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t')) rest.remove_prefix(1);
-        bool quoted = text_column && op.keeps_quotes;
-        if (!has_valid_form(op, rest, quoted)) {
-            error_text().format("Invalid search value for %s", key);
-            report_error(error_text().view());
-            failed = true;
-            break;
-        }
-        if (conditions > 0) sql += " AND ";
-        bool blank = std::strchr(key, ' ') != nullptr;
-        if (blank) sql += '"';
-        sql += key;
-        if (blank) sql += '"';
-        sql += op.written;
-        if (quoted) sql += '\'';
-        append_value(sql, rest, quoted);
-        if (quoted) sql += '\'';
-        ++conditions;
+        if (Status s = start_query(options, query); !s.is_ok()) return s;
+        if (Status s = add_condition(query, key); !s.is_ok()) return s;
     }
+    return finish_query(options, query, dest);
+}
 
-    if (!failed && conditions == 0) report_error("No column values for QBE statement");
-    if (!failed && conditions > 0) {
-        if (order != nullptr) {
-            sql += " ORDER BY ";
-            sql += order;
-        }
-        // A cut statement could select other rows than asked for: refuse it.
-        if (sql.size() >= sql_buffer.bytes()) {
-            report_error("Too many column values for QBE statement");
-        } else {
-            sql_buffer.assign(sql);
-        }
+}  // namespace
+
+Status append_search_condition(std::string& sql, std::string_view column, bool text_column,
+                               std::string_view value) {
+    const SearchOperator& op = choose_operator(value);
+    std::string_view rest = value.substr(op.skip);
+    while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t')) rest.remove_prefix(1);
+    bool quoted = text_column && op.keeps_quotes;
+    if (!has_valid_form(op, rest, quoted)) {
+        return Status::failure("Invalid search value for %.*s", int(column.size()), column.data());
     }
+    append_column_name(sql, column);
+    sql += op.written;
+    if (quoted) sql += '\'';
+    append_value(sql, rest, quoted);
+    if (quoted) sql += '\'';
+    return Status::ok();
+}
+
+char* build_qbe_statement(char* options) {
+    TextBuffer<kStatementSize>& statement = result_items().statement_source;
+    char* saved_top = scratch_top();
+    statement.clear();
+    Status status = build_query(options, statement);
+    if (!status.is_ok()) report_error(status.message());
     scratch_set_top(saved_top);
-    return sql_buffer.data();
+    return statement.data();
 }
 
 }  // namespace vexil

@@ -1,8 +1,13 @@
 // Query by example: turns the filled-in fields of a search form into a
-// SELECT statement, and the option-list syntax shared with UPDATEFORM.
+// SELECT statement that the SQL command then runs. The command's text is an
+// option list (forms/form_options.hpp): TABLE=, SELECT=, ORDER=, ROWS= and
+// one column item per search field.
 #pragma once
 
+#include <string>
 #include <string_view>
+
+#include "base/status.hpp"
 
 namespace vexil {
 
@@ -10,18 +15,14 @@ namespace vexil {
 // after a reported problem). The option text is cut up in place.
 char* build_qbe_statement(char* options);
 
-// The next "key=value" or "key" item of an option text; nullptr at its end.
-// value is nullptr for an item without "=". Advances the cursor.
-char* next_option_item(char*& cursor, char*& value);
-
-// Expands the references of an option's value (undefined ones give
-// nothing) into the scratch area and keeps it there; the caller sets the
-// scratch top back when it is done with its options.
-char* expand_option_value(char* value);
-
-// Reads a column item ('name' for a text column, name:size or name:sizeXrows)
-// in place; returns whether it is a text column.
-bool parse_column_spec(char* name, int& size, int& rows);
+// Appends the condition for a column whose search field holds `value` (not
+// empty): the column's name, the operator the value begins with, and the
+// value, between single quotes (inner ones doubled) for a text column except
+// after LIKE, IN and BETWEEN. Fails ("Invalid search value for <column>")
+// when a value written without quotes is no literal of the form its operator
+// requires; sql is then left as it was.
+Status append_search_condition(std::string& sql, std::string_view column, bool text_column,
+                               std::string_view value);
 
 // Whether text is a single literal: a number, or a single-quoted text whose
 // inner quotes are doubled.

@@ -7,14 +7,16 @@
 
 namespace vexil {
 
-void label_from_name(char* text) {
-    if (text[0] == '\0') return;
-    text[0] = ascii_upper(text[0]);
-    for (char* p = text + 1; *p != '\0'; ++p) {
-        if (*p != '_') continue;
-        *p = ' ';
-        if (is_ascii_letter(p[1])) p[1] = ascii_upper(p[1]);
+std::string label_from_name(std::string_view name) {
+    std::string label(name);
+    if (label.empty()) return label;
+    label[0] = ascii_upper(label[0]);
+    for (std::size_t i = 1; i < label.size(); ++i) {
+        if (label[i] != '_') continue;
+        label[i] = ' ';
+        if (i + 1 < label.size() && is_ascii_letter(label[i + 1])) label[i + 1] = ascii_upper(label[i + 1]);
     }
+    return label;
 }
 
 void build_table_template(const char* attributes, char* row_template, TableHeader& header) {
@@ -30,10 +32,8 @@ void build_table_template(const char* attributes, char* row_template, TableHeade
         append_row("<TD>$");
         append_row(name);
         append_row("$</TD>");
-        TextBuffer<512> label(name);
-        label_from_name(label.data());
         header.append("<TH>");
-        header.append(label.view());
+        header.append(label_from_name(name));
         header.append("</TH>");
     }
     header.append("</TR>\n");

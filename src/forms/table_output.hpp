@@ -1,6 +1,10 @@
 // TABLE output: builds the heading row and a row template whose cells are
-// $column$ references, for the row loop to run once per row.
+// $column$ references, for the row loop to run once per row. The headings
+// (label_from_name) also label the fields of an update form.
 #pragma once
+
+#include <string>
+#include <string_view>
 
 #include "forms/forms_state.hpp"
 
@@ -10,8 +14,8 @@ namespace vexil {
 // columns of the latest result, and sets table_mode.
 void build_table_template(const char* attributes, char* row_template, TableHeader& header);
 
-// Makes a heading of a column name in place: the first character upper
-// case; every "_" a blank, with the letter after it upper case.
-void label_from_name(char* text);
+// The heading of a column name: the first character upper case; every "_" a
+// blank, with the letter after it upper case.
+std::string label_from_name(std::string_view name);
 
 }  // namespace vexil

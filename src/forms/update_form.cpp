@@ -1,16 +1,20 @@
-// Update form.
+// Update form: builds, from the UPDATEFORM command's option list
+// (forms/form_options.hpp), the form header, one row template of fields
+// (a shown key with a hidden copy per KEY column, an input field or text
+// area per column item) and the UPDATE statement that the form posts back in
+// its hidden "sql" field. The row loop then writes one form per result row.
 #include "forms/update_form.hpp"
 
 #include <cstring>
 #include <string>
 
-#include "base/text.hpp"
-#include "forms/qbe.hpp"
-#include "db/results.hpp"
-#include "forms/table_output.hpp"
 #include "base/scratch.hpp"
+#include "base/status.hpp"
+#include "base/text.hpp"
+#include "db/results.hpp"
+#include "forms/form_options.hpp"
+#include "forms/table_output.hpp"
 #include "request/form_data.hpp"
-#include "expr/substitute.hpp"
 #include "values/variable_table.hpp"
 
 namespace vexil {
@@ -26,30 +30,16 @@ const char* script_name() {
     return std::strcmp(name, kEmptyMark) == 0 ? "" : name;
 }
 
-// Writes a name into an assignment or condition: "%s" or "\"%s\"".
-void append_column_name(std::string& sql, const char* name) {
-    bool blank = std::strchr(name, ' ') != nullptr;
-    if (blank) sql += '"';
-    sql += name;
-    if (blank) sql += '"';
-}
-
 // "name='$name$'" for a text column, "name=$name$" otherwise.
-void append_assignment(std::string& sql, const char* name, bool text) {
+void append_assignment(std::string& sql, std::string_view name, bool text) {
     append_column_name(sql, name);
     sql += text ? "='$" : "=$";
     sql += name;
     sql += text ? "$'" : "$";
 }
 
-std::string label_of(const char* name) {
-    TextBuffer<512> label(name);
-    label_from_name(label.data());
-    return std::string(label.view());
-}
-
 std::string key_row(const char* name) {
-    std::string label = label_of(name);
+    std::string label = label_from_name(name);
     std::string n(name);
     return "<TR><TD ALIGN=\"right\"><B>" + label + ":</B></TD><TD><B>$" + n + "$</B><INPUT NAME=\"" +
            n + "\" TYPE=\"hidden\" VALUE=\"$" + n + "$\"></TD></TR>\n";
@@ -59,7 +49,7 @@ std::string key_row(const char* name) {
 // </TEXTAREA>, so the value is followed directly by the closing tag: the text
 // posted back is exactly the stored text.
 std::string field_row(const char* name, int size, int rows) {
-    std::string label = label_of(name);
+    std::string label = label_from_name(name);
     std::string n(name);
     std::string head = "<TR><TD ALIGN=\"right\"><B>" + label + ":</B></TD><TD>";
     if (size < 100 && rows == 0) {
@@ -83,6 +73,112 @@ std::string field_row(const char* name, int size, int rows) {
            std::to_string(lines) + "\" WRAP=\"virtual\">\n$" + n + "$</TEXTAREA></TD></TR>\n";
 }
 
+// What the command builds, piece by piece.
+struct UpdateForm {
+    std::string header;                   // the FORM start, then the hidden "input" field
+    std::string statement;                // "UPDATE table SET a=..., b=..." and the key conditions
+    std::string where;                    // " WHERE key=... AND ..."
+    std::string rows;                     // the row template: key rows and field rows
+    const char* input_template = nullptr; // TEMPLATE= (or FILE=)
+    bool table_given = false;
+    int keys = 0;
+    int columns = 0;
+};
+
+// KEY=(a, 'b', ...): a condition of the WHERE clause and a shown key with a
+// hidden copy for each key column.
+void add_keys(UpdateForm& form, char* list) {
+    while (*list != '\0') {
+        char* comma = std::strchr(list, ',');
+        if (comma != nullptr) *comma = '\0';
+        ColumnItem key = parse_column_item(list);
+        form.where += form.keys == 0 ? " WHERE " : " AND ";
+        append_assignment(form.where, list, key.text);
+        form.rows += key_row(list);
+        ++form.keys;
+        if (comma == nullptr) break;
+        list = comma + 1;
+        while (*list == ' ') ++list;
+    }
+}
+
+// A "key=value" option: TABLE, TEMPLATE (or FILE) or KEY; any other is
+// refused.
+Status take_option(UpdateForm& form, const char* key, char* value) {
+    char* expanded = expand_option_value(value);
+    if (starts_with_keyword(key, "TABLE")) {
+        form.statement = "UPDATE ";
+        form.statement += expanded;
+        form.statement += " SET ";
+        form.table_given = true;
+    } else if (starts_with_keyword(key, "TEMPLATE") || starts_with_keyword(key, "FILE")) {
+        form.input_template = expanded;
+    } else if (starts_with_keyword(key, "KEY")) {
+        add_keys(form, expanded);
+    } else {
+        return Status::failure("Unrecognized option for UPDATEFORM: %s", key);
+    }
+    return Status::ok();
+}
+
+// A column item: an assignment in the SET list and a field row. A column
+// that is not a text column and has no size gets a field of 12 characters.
+Status add_column(UpdateForm& form, char* item) {
+    if (!form.table_given) return Status::failure("No table defined for update in UPDATEFORM command");
+    if (form.columns > 0) form.statement += ",";
+    ColumnItem column = parse_column_item(item);
+    append_assignment(form.statement, item, column.text);
+    if (!column.text && column.size == 50) column.size = 12;
+    form.rows += field_row(item, column.size, column.rows);
+    ++form.columns;
+    return Status::ok();
+}
+
+Status read_options(UpdateForm& form, char* options) {
+    char* cursor = options;
+    char* value;
+    while (char* key = next_option_item(cursor, value)) {
+        Status status = value != nullptr ? take_option(form, key, value) : add_column(form, key);
+        if (!status.is_ok()) return status;
+    }
+    return Status::ok();
+}
+
+// Checks that fields and a key were given, and ends the header and the
+// statement.
+Status complete_form(UpdateForm& form) {
+    if (form.rows.empty()) return Status::failure("No columns defined in UPDATEFORM command");
+    if (form.keys == 0) {
+        form.rows.clear();
+        return Status::failure("No key field defined for UPDATEFORM command");
+    }
+    if (form.input_template != nullptr) {
+        form.header += "<INPUT NAME=\"input\" TYPE=\"hidden\" VALUE=\"";
+        append_html_escaped(form.header, form.input_template);
+        form.header += "\">\n";
+    }
+    form.statement += form.where;
+    return Status::ok();
+}
+
+// Ends the command, also after a failure: what was built goes to the header,
+// the loop buffer and the statement source. A form or statement that does not
+// fit is refused whole, since a cut one would post back an UPDATE that loses
+// data.
+Status store_form(UpdateForm& form, Status status, char* row_template, TableHeader& table_header) {
+    TextBuffer<kStatementSize>& statement = result_items().statement_source;
+    if (form.statement.size() >= statement.bytes() || form.rows.size() >= kRowTemplateSize ||
+        form.header.size() >= kTableHeaderSize) {
+        status = Status::failure("Too many columns for UPDATEFORM command");
+        form.rows.clear();
+    } else {
+        statement.assign(form.statement);
+    }
+    table_header.assign(form.header);
+    copy_bounded(row_template, kRowTemplateSize, form.rows);
+    return status;
+}
+
 }  // namespace
 
 void build_update_form(char* options, char* row_template, TableHeader& table_header) {
@@ -93,99 +189,21 @@ void build_update_form(char* options, char* row_template, TableHeader& table_hea
         return;
     }
     char* saved_top = scratch_top();
-    std::string header = "<FORM METHOD=\"POST\" ACTION=\"";
-    append_html_escaped(header, action);
-    header += "\"><TABLE>\n";
+    UpdateForm form;
+    form.header = "<FORM METHOD=\"POST\" ACTION=\"";
+    append_html_escaped(form.header, action);
+    form.header += "\"><TABLE>\n";
+    form.statement = result_items().statement_source.view();
 
-    TextBuffer<kStatementSize>& sql_buffer = result_items().statement_source;
-    std::string statement(sql_buffer.view());
-    std::string rows;
-    std::string where;
-    const char* input_template = nullptr;
-    bool table_given = false;
-    int keys = 0, columns = 0;
-
-    // Ends the command: what was built goes to the header, the loop buffer
-    // and the SQL buffer. A form or statement that does not fit is refused
-    // whole, since a cut one would post back an UPDATE that loses data.
-    auto finish = [&](const char* message) {
-        if (statement.size() >= sql_buffer.bytes() || rows.size() >= kRowTemplateSize ||
-            header.size() >= kTableHeaderSize) {
-            message = "Too many columns for UPDATEFORM command";
-            rows.clear();
-        } else {
-            sql_buffer.assign(statement);
-        }
-        table_header.assign(header);
-        copy_bounded(row_template, kRowTemplateSize, rows);
-        scratch_set_top(saved_top);
-        if (message != nullptr) report_error(message);
-        return message == nullptr;
-    };
-
-    char* cursor = options;
-    char* value;
-    while (char* key = next_option_item(cursor, value)) {
-        if (value != nullptr) {
-            char* expanded = expand_option_value(value);
-            if (starts_with_nocase(key, "TABLE", 5)) {
-                statement = "UPDATE ";
-                statement += expanded;
-                statement += " SET ";
-                table_given = true;
-            } else if (starts_with_nocase(key, "TEMPLATE", 8) || starts_with_nocase(key, "FILE", 4)) {
-                input_template = expanded;
-            } else if (starts_with_nocase(key, "KEY", 3)) {
-                char* list = expanded;
-                while (*list != '\0') {
-                    char* comma = std::strchr(list, ',');
-                    if (comma != nullptr) *comma = '\0';
-                    int size, lines;
-                    bool text = parse_column_spec(list, size, lines);
-                    where += keys == 0 ? " WHERE " : " AND ";
-                    append_assignment(where, list, text);
-                    rows += key_row(list);
-                    ++keys;
-                    if (comma == nullptr) break;
-                    list = comma + 1;
-                    while (*list == ' ') ++list;
-                }
-            } else {
-                error_text().format("Unrecognized option for UPDATEFORM: %s", key);
-                finish(error_text().c_str());
-                return;
-            }
-            continue;
-        }
-        if (!table_given) {
-            finish("No table defined for update in UPDATEFORM command");
-            return;
-        }
-        if (columns > 0) statement += ",";
-        int size, lines;
-        bool text = parse_column_spec(key, size, lines);
-        append_assignment(statement, key, text);
-        if (!text && size == 50) size = 12;
-        rows += field_row(key, size, lines);
-        ++columns;
+    Status status = read_options(form, options);
+    if (status.is_ok()) status = complete_form(form);
+    status = store_form(form, status, row_template, table_header);
+    scratch_set_top(saved_top);
+    if (status.is_ok()) {
+        forms_state().form_mode = true;
+    } else {
+        report_error(status.message());
     }
-
-    if (rows.empty()) {
-        finish("No columns defined in UPDATEFORM command");
-        return;
-    }
-    if (keys == 0) {
-        rows.clear();
-        finish("No key field defined for UPDATEFORM command");
-        return;
-    }
-    if (input_template != nullptr) {
-        header += "<INPUT NAME=\"input\" TYPE=\"hidden\" VALUE=\"";
-        append_html_escaped(header, input_template);
-        header += "\">\n";
-    }
-    statement += where;
-    if (finish(nullptr)) forms_state().form_mode = true;
 }
 
 void write_form_end(OutputChannel& output) {

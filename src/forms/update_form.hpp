@@ -1,5 +1,7 @@
 // Update form: one edit form per result row, posting an UPDATE statement
-// back to the page that receives it.
+// back to the page that receives it. The UPDATEFORM command builds the form
+// here; the row loop (template layer) writes it once per row and closes each
+// with write_form_end.
 //
 // An edit must never lose data: every value written into an attribute or a
 // text area is HTML-escaped, and so are the statement in the hidden "sql"
