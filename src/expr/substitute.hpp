@@ -41,15 +41,4 @@ const char* expand_reference(char* reference, int options, WorkArea work);
 // written into it while scanning.
 void substitute_variables(char* text, char* dest, std::size_t dest_size, int options);
 
-// The result of find_next_reference: a reference, an escaped "$", or none.
-struct FoundReference {
-    enum Kind { kNone, kEscape, kReference } kind = kNone;
-    char* reference = nullptr;        // the reference text (in reference_buffer)
-    char* rest = nullptr;             // where the search goes on
-};
-
-// The scanner of substitute_variables: finds the next reference in text and
-// cuts the text before it with a terminator.
-FoundReference find_next_reference(char* text);
-
 }  // namespace vexil
