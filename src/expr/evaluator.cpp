@@ -21,6 +21,7 @@
 #include "base/output.hpp"
 #include "expr/expr_state.hpp"
 #include "expr/functions.hpp"
+#include "expr/reference.hpp"
 #include "base/scratch.hpp"
 #include "expr/skip_operand.hpp"
 #include "expr/substitute.hpp"
@@ -316,137 +317,142 @@ char* find_closing_quote(char* open) {
 
 const char kDelimiters[] = " \"+-*/=<>!()$,'";
 
+// Reads one operand token: plain stretches, quoted texts and references,
+// up to a delimiter that ends it. Quoted texts and expanded references go
+// into the token buffer; a token without them stays in the expression text.
+class OperandReader {
+public:
+    explicit OperandReader(char* start) : pending_(start), p_(start) {}
+
+    // Reads up to the end of the token; returns where it ended.
+    char* read() {
+        for (;;) {
+            p_ += std::strcspn(p_, kDelimiters);
+            bool goes_on = false;
+            switch (*p_) {
+                case ' ': goes_on = at_blank(); break;
+                case '"':
+                case '\'': goes_on = at_quote(); break;
+                case '$': goes_on = at_dollar(); break;
+                default: break;
+            }
+            if (!goes_on) return p_;
+        }
+    }
+
+    // The token's text and length, from the token buffer (then kept
+    // reserved) or from the expression text; trailing blanks are dropped.
+    std::string_view finish() {
+        char* stretch_end = p_;
+        while (stretch_end > pending_ && (stretch_end[-1] == ' ' || stretch_end[-1] == '\t')) --stretch_end;
+        std::string_view stretch(pending_, std::size_t(stretch_end - pending_));
+        if (!token_.used()) return stretch;
+        token_.append(stretch);
+        scratch_reserve(token_.size() + 1);
+        return {token_.start(), token_.size()};
+    }
+
+    bool had_quote() const { return had_quote_; }
+
+private:
+    void flush_to(const char* end) { token_.append(std::string_view(pending_, std::size_t(end - pending_))); }
+
+    // A blank followed by "AND " or "OR " ends the token.
+    bool at_blank() {
+        if (starts_with_keyword(p_ + 1, "AND ") || starts_with_keyword(p_ + 1, "OR ")) return false;
+        ++p_;
+        return true;
+    }
+
+    // A quoted text is taken without its quotes and with "\" dropped
+    // before an escaped quote; without its closing quote the rest of the
+    // expression, quote included, is taken literally.
+    bool at_quote() {
+        flush_to(p_);
+        had_quote_ = true;
+        char* close = find_closing_quote(p_);
+        if (close == nullptr) {
+            token_.append(p_);
+            p_ += std::strlen(p_);
+            pending_ = p_;
+            return false;
+        }
+        for (char* q = p_ + 1; q < close; ++q) {
+            if (*q == '\\' && q[1] == *p_) continue;
+            token_.append(std::string_view(q, 1));
+        }
+        p_ = pending_ = close + 1;
+        return true;
+    }
+
+    // An escaped dollar loses its backslash; a reference is expanded into
+    // the token; any other "$" is plain text.
+    bool at_dollar() {
+        if (is_escaped_dollar(pending_, p_)) {
+            flush_to(p_ - 1);
+            pending_ = p_++;  // the dollar starts the next plain stretch
+            return true;
+        }
+        ReferenceScan found = scan_reference(p_, ReferenceContext::kExpression);
+        if (found.kind == ReferenceScan::kNone) {
+            ++p_;
+            return true;
+        }
+        flush_to(p_);
+        char* close = p_ + found.close;
+        if (found.kind == ReferenceScan::kUnclosedFunction) {
+            token_.append("[String function missing right paren ')']");
+            p_ = pending_ = close;
+            return false;
+        }
+        char closing = *close;
+        *close = '\0';
+        token_.append_reference(p_ + 1);
+        *close = closing;
+        p_ = pending_ = close + 1;
+        return true;
+    }
+
+    TokenBuffer token_;
+    bool had_quote_ = false;
+    char* pending_;  // the plain stretch not yet appended
+    char* p_;        // scan position
+};
+
+// An operand's value: a number when it is spelled as one (and was not
+// quoted), otherwise a text; the spelling is kept either way.
+void set_operand(ExprValue& v, std::string_view text, bool quoted) {
+    v = ExprValue{};
+    v.text = text.data();
+    v.length = static_cast<std::uint32_t>(text.size());
+    if (quoted || !is_number_token(text.data(), text.size())) {
+        v.kind = ValueKind::Text;
+        return;
+    }
+    char number[16];
+    copy_bounded(number, sizeof number, text);
+    if (text.find('.') != std::string_view::npos) {
+        v.kind = ValueKind::Real;
+        v.real = std::strtod(number, nullptr);
+        v.integer = static_cast<std::int32_t>(v.real);
+    } else {
+        v.kind = ValueKind::Integer;
+        v.integer = static_cast<std::int32_t>(std::strtol(number, nullptr, 10));
+        v.real = v.integer;
+    }
+}
+
+// An operand, or a function call when the operand is directly followed by "(".
 int eval_primary(char*& c, ExprValue& v) {
     skip_blanks(c);
-    TokenBuffer token;
-    bool had_quote = false;
-    char* pending = c;           // the plain stretch not yet appended
-    char* reference = nullptr;   // the "$" of an open reference
-    char* p = c;
-    char* end_char;              // where the token ended
-
-    for (;;) {
-        p = p + std::strcspn(p, kDelimiters);
-        char d = *p;
-        if (d == ' ') {
-            if (reference == nullptr &&
-                (starts_with_nocase(p + 1, "AND ", 4) || starts_with_nocase(p + 1, "OR ", 3))) {
-                end_char = p;
-                break;
-            }
-            ++p;
-            continue;
-        }
-        if ((d == '"' || d == '\'') && reference == nullptr) {
-            token.append(std::string_view(pending, std::size_t(p - pending)));
-            had_quote = true;
-            char* close = find_closing_quote(p);
-            if (close == nullptr) {
-                // Unterminated: the rest, quote included, is taken literally.
-                token.append(p);
-                p += std::strlen(p);
-                pending = p;
-                end_char = p;
-                break;
-            }
-            for (char* q = p + 1; q < close; ++q) {
-                if (*q == '\\' && q[1] == *p) continue;  // an escaped quote: drop the backslash
-                token.append(std::string_view(q, 1));
-            }
-            p = pending = close + 1;
-            continue;
-        }
-        if (d == '"' || d == '\'') {  // inside an open reference name
-            ++p;
-            continue;
-        }
-        if (d == '$') {
-            if (p > pending && p[-1] == '\\') {
-                token.append(std::string_view(pending, std::size_t(p - 1 - pending)));
-                pending = p;  // the dollar starts the next plain stretch
-                ++p;
-                continue;
-            }
-            if (reference == nullptr) {
-                token.append(std::string_view(pending, std::size_t(p - pending)));
-                reference = p;
-                ++p;
-                continue;
-            }
-            *p = '\0';
-            token.append_reference(reference + 1);
-            *p = '$';
-            reference = nullptr;
-            p = pending = p + 1;
-            continue;
-        }
-        if (d == '(' && reference != nullptr) {
-            char* close = p;
-            for (;;) {
-                ++close;
-                skip_operand(close);
-                if (*close == ')' || *close == '\0') break;
-            }
-            if (*close == '\0') {
-                token.append("[String function missing right paren ')']");
-                reference = nullptr;
-                p = pending = close;
-                end_char = p;
-                break;
-            }
-            *close = '\0';
-            token.append_reference(reference + 1);
-            *close = ')';
-            reference = nullptr;
-            p = pending = close + 1;
-            continue;
-        }
-        end_char = p;
-        break;
-    }
-
-    // A reference opened and never closed stays as written.
-    if (reference != nullptr) pending = reference;
-    char* stretch_end = end_char;
-    while (stretch_end > pending && (stretch_end[-1] == ' ' || stretch_end[-1] == '\t')) --stretch_end;
-    std::string_view stretch(pending, std::size_t(stretch_end - pending));
-    c = end_char;
-
-    const char* text;
-    std::size_t length;
-    if (token.used()) {
-        token.append(stretch);
-        text = token.start();
-        length = token.size();
-        scratch_reserve(length + 1);
-    } else {
-        text = stretch.data();
-        length = stretch.size();
-    }
-
-    if (*c == '(' ) {
+    OperandReader reader(c);
+    c = reader.read();
+    std::string_view text = reader.finish();
+    if (*c == '(') {
         ++c;
-        return call_function(c, v, text, length);
+        return call_function(c, v, text.data(), text.size());
     }
-
-    v = ExprValue{};
-    v.text = text;
-    v.length = static_cast<std::uint32_t>(length);
-    if (!had_quote && is_number_token(text, length)) {
-        char number[16];
-        copy_bounded(number, sizeof number, std::string_view(text, length));
-        if (std::memchr(number, '.', length) != nullptr) {
-            v.kind = ValueKind::Real;
-            v.real = std::strtod(number, nullptr);
-            v.integer = static_cast<std::int32_t>(v.real);
-        } else {
-            v.kind = ValueKind::Integer;
-            v.integer = static_cast<std::int32_t>(std::strtol(number, nullptr, 10));
-            v.real = v.integer;
-        }
-    } else {
-        v.kind = ValueKind::Text;
-    }
+    set_operand(v, text, reader.had_quote());
     return 1;
 }
 
