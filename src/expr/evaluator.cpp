@@ -19,6 +19,7 @@
 
 #include "base/text.hpp"
 #include "base/output.hpp"
+#include "base/status.hpp"
 #include "expr/expr_state.hpp"
 #include "expr/functions.hpp"
 #include "expr/reference.hpp"
@@ -44,13 +45,20 @@ private:
     bool ok_;
 };
 
-int fail_too_deep() {
-    error_text().assign("Expression nested too deeply");
-    return 0;
-}
+Status fail_too_deep() { return Status::failure("Expression nested too deeply"); }
 
 void skip_blanks(char*& c) {
     while (*c == ' ' || *c == '\t') ++c;
+}
+
+// The word operators, each with the blank that must follow it.
+constexpr std::string_view kAnd = "AND ", kOr = "OR ", kNot = "NOT ";
+
+// Moves the cursor past the keyword when the text starts with it.
+bool skip_keyword(char*& c, std::string_view keyword) {
+    if (!starts_with_keyword(c, keyword)) return false;
+    c += keyword.size();
+    return true;
 }
 
 std::string_view text_of(const ExprValue& v) {
@@ -73,11 +81,11 @@ bool is_number_token(const char* token, std::size_t length) {
 // 32-bit two's-complement arithmetic without undefined behaviour.
 std::int32_t wrap(std::uint32_t u) { return static_cast<std::int32_t>(u); }
 
-int eval_and(char*& c, ExprValue& v);
-int eval_comparison(char*& c, ExprValue& v);
-int eval_product(char*& c, ExprValue& v);
-int eval_unary(char*& c, ExprValue& v);
-int eval_primary(char*& c, ExprValue& v);
+Status eval_and(char*& c, ExprValue& v);
+Status eval_comparison(char*& c, ExprValue& v);
+Status eval_product(char*& c, ExprValue& v);
+Status eval_unary(char*& c, ExprValue& v);
+Status eval_primary(char*& c, ExprValue& v);
 
 enum class CompareOp { None, Eq, Ne, Lt, Le, Gt, Ge };
 
@@ -123,21 +131,20 @@ bool compare_values(CompareOp op, ExprValue& left, ExprValue& right) {
     return holds(op, left.integer, right.integer);
 }
 
-int eval_and(char*& c, ExprValue& v) {
+Status eval_and(char*& c, ExprValue& v) {
     LevelGuard guard;
     if (!guard.ok()) return fail_too_deep();
-    if (!eval_comparison(c, v)) return 0;
+    if (Status s = eval_comparison(c, v); !s.is_ok()) return s;
     skip_blanks(c);
-    if (!starts_with_nocase(c, "AND ", 4)) return 1;
-    c += 4;
+    if (!skip_keyword(c, kAnd)) return Status::ok();
     if (!value_is_true(v)) {
         skip_operand(c);
         v = ExprValue{};
-        return 1;
+        return Status::ok();
     }
-    if (!eval_and(c, v)) return 0;
+    if (Status s = eval_and(c, v); !s.is_ok()) return s;
     set_logical(v, value_is_true(v));
-    return 1;
+    return Status::ok();
 }
 
 CompareOp read_compare_op(char*& c) {
@@ -162,68 +169,59 @@ CompareOp read_compare_op(char*& c) {
     }
 }
 
-int eval_comparison(char*& c, ExprValue& v) {
+Status eval_comparison(char*& c, ExprValue& v) {
     LevelGuard guard;
     if (!guard.ok()) return fail_too_deep();
     skip_blanks(c);
-    bool negate = false;
-    if (starts_with_nocase(c, "NOT ", 4)) {
-        negate = true;
-        c += 4;
-    }
-    if (!eval_sum(c, v)) return 0;
+    bool negate = skip_keyword(c, kNot);
+    if (Status s = eval_sum(c, v); !s.is_ok()) return s;
     skip_blanks(c);
     CompareOp op = read_compare_op(c);
     if (op != CompareOp::None) {
         ExprValue right;
-        if (!eval_comparison(c, right)) return 0;
+        if (Status s = eval_comparison(c, right); !s.is_ok()) return s;
         set_logical(v, compare_values(op, v, right));
     }
     if (negate) set_logical(v, !value_is_true(v));
-    return 1;
+    return Status::ok();
 }
 
 // Applies + - * / to two evaluated operands; the result goes into left.
-int arithmetic(ExprValue& left, char op, ExprValue& right) {
-    if (left.kind == ValueKind::Text || right.kind == ValueKind::Text) {
-        int r = report_nonnumeric(left, op, right);
+Status arithmetic(ExprValue& left, char op, ExprValue& right) {
+    if (left.kind == ValueKind::Text || right.kind == ValueKind::Text ||
+        (op == '/' && right.real == 0.0)) {
+        Status s = report_nonnumeric(left, op, right);
         left.text = nullptr;
         left.length = 0;
-        return r;
+        return s;
     }
     if (op == '/') {
-        if (right.real == 0.0) {
-            int r = report_nonnumeric(left, op, right);
-            left.text = nullptr;
-            left.length = 0;
-            return r;
-        }
         set_real(left, left.real / right.real);
-        return 1;
+        return Status::ok();
     }
     if (left.kind == ValueKind::Real || right.kind == ValueKind::Real) {
         double r = op == '+' ? left.real + right.real
                  : op == '-' ? left.real - right.real
                              : left.real * right.real;
         set_real(left, r);
-        return 1;
+        return Status::ok();
     }
     std::uint32_t a = static_cast<std::uint32_t>(left.integer);
     std::uint32_t b = static_cast<std::uint32_t>(right.integer);
     std::uint32_t r = op == '+' ? a + b : op == '-' ? a - b : a * b;
     set_integer(left, wrap(r), left.kind);
-    return 1;
+    return Status::ok();
 }
 
-int eval_product(char*& c, ExprValue& v) {
+Status eval_product(char*& c, ExprValue& v) {
     LevelGuard guard;
     if (!guard.ok()) return fail_too_deep();
-    if (!eval_unary(c, v)) return 0;
+    if (Status s = eval_unary(c, v); !s.is_ok()) return s;
     skip_blanks(c);
-    if (*c != '*' && *c != '/') return 1;
+    if (*c != '*' && *c != '/') return Status::ok();
     char op = *c++;
     ExprValue right;
-    if (!eval_product(c, right)) return 0;
+    if (Status s = eval_product(c, right); !s.is_ok()) return s;
     return arithmetic(v, op, right);
 }
 
@@ -235,37 +233,32 @@ void keep_if_released(ExprValue& v) {
     if (v.text >= top && v.text < scratch_end()) value_text_keep(v);
 }
 
-int eval_unary(char*& c, ExprValue& v) {
+// A parenthesised OR-expression.
+Status eval_parenthesis(char*& c, ExprValue& v) {
+    ++c;
+    if (Status s = eval_or(c, v); !s.is_ok()) return s;
+    if (*c != ')') return Status::failure("Missing right parenthesis ')'");
+    ++c;
+    keep_if_released(v);
+    return Status::ok();
+}
+
+Status eval_unary(char*& c, ExprValue& v) {
     LevelGuard guard;
     if (!guard.ok()) return fail_too_deep();
     skip_blanks(c);
-    bool negate = false;
-    if (*c == '-') {
-        negate = true;
-        ++c;
-    }
-    if (*c == '(') {
-        ++c;
-        if (!eval_or(c, v)) return 0;
-        if (*c != ')') {
-            error_text().assign("Missing right parenthesis ')'");
-            return 0;
-        }
-        ++c;
-        keep_if_released(v);
-    } else if (!eval_primary(c, v)) {
-        return 0;
-    }
-    if (!negate) return 1;
+    bool negate = *c == '-';
+    if (negate) ++c;
+    Status s = *c == '(' ? eval_parenthesis(c, v) : eval_primary(c, v);
+    if (!s.is_ok() || !negate) return s;
     if (v.kind == ValueKind::Text) {
-        error_text().format("Non-numeric negation: -%.*s", int(v.length), v.text ? v.text : "");
-        return 0;
+        return Status::failure("Non-numeric negation: -%.*s", int(v.length), v.text ? v.text : "");
     }
     v.integer = wrap(0u - static_cast<std::uint32_t>(v.integer));
     v.real = -v.real;
     v.text = nullptr;
     v.length = 0;
-    return 1;
+    return Status::ok();
 }
 
 // The token buffer of one operand, built at the scratch top.
@@ -359,7 +352,7 @@ private:
 
     // A blank followed by "AND " or "OR " ends the token.
     bool at_blank() {
-        if (starts_with_keyword(p_ + 1, "AND ") || starts_with_keyword(p_ + 1, "OR ")) return false;
+        if (starts_with_keyword(p_ + 1, kAnd) || starts_with_keyword(p_ + 1, kOr)) return false;
         ++p_;
         return true;
     }
@@ -443,7 +436,7 @@ void set_operand(ExprValue& v, std::string_view text, bool quoted) {
 }
 
 // An operand, or a function call when the operand is directly followed by "(".
-int eval_primary(char*& c, ExprValue& v) {
+Status eval_primary(char*& c, ExprValue& v) {
     skip_blanks(c);
     OperandReader reader(c);
     c = reader.read();
@@ -453,7 +446,7 @@ int eval_primary(char*& c, ExprValue& v) {
         return call_function(c, v, text.data(), text.size());
     }
     set_operand(v, text, reader.had_quote());
-    return 1;
+    return Status::ok();
 }
 
 }  // namespace
@@ -551,50 +544,54 @@ char* value_text_keep(ExprValue& v) {
     return text;
 }
 
-int report_nonnumeric(ExprValue& left, char op, ExprValue& right) {
+Status report_nonnumeric(ExprValue& left, char op, ExprValue& right) {
     char* saved = scratch_top();
     char* l = value_text_keep(left);
     int llen = int(left.length);
     value_to_text(right);
     int rlen = int(right.length);
-    error_text().format("Non-numeric expression: %*.*s %c %*.*s", llen, llen, l, op, rlen, rlen,
-                        right.text ? right.text : "");
+    Status failure = Status::failure("Non-numeric expression: %*.*s %c %*.*s", llen, llen, l, op, rlen,
+                                     rlen, right.text ? right.text : "");
     scratch_set_top(saved);
-    return 0;
+    return failure;
 }
 
-int eval_or(char*& c, ExprValue& v) {
+namespace {
+// The OR level: what follows a true left operand is skipped unevaluated.
+Status eval_or_level(char*& c, ExprValue& v, char* saved) {
+    if (Status s = eval_and(c, v); !s.is_ok()) return s;
+    skip_blanks(c);
+    if (!skip_keyword(c, kOr)) return Status::ok();
+    if (value_is_true(v)) {
+        skip_operand(c);
+        set_logical(v, true);
+        return Status::ok();
+    }
+    scratch_set_top(saved);
+    if (Status s = eval_or(c, v); !s.is_ok()) return s;
+    set_logical(v, value_is_true(v));
+    return Status::ok();
+}
+}  // namespace
+
+Status eval_or(char*& c, ExprValue& v) {
     LevelGuard guard;
     if (!guard.ok()) return fail_too_deep();
     char* saved = scratch_top();
-    int ok = eval_and(c, v);
-    if (ok) {
-        skip_blanks(c);
-        if (starts_with_nocase(c, "OR ", 3)) {
-            c += 3;
-            if (value_is_true(v)) {
-                skip_operand(c);
-                set_logical(v, true);
-            } else {
-                scratch_set_top(saved);
-                ok = eval_or(c, v);
-                if (ok) set_logical(v, value_is_true(v));
-            }
-        }
-    }
+    Status s = eval_or_level(c, v, saved);
     scratch_set_top(saved);
-    return ok;
+    return s;
 }
 
-int eval_sum(char*& c, ExprValue& v) {
+Status eval_sum(char*& c, ExprValue& v) {
     LevelGuard guard;
     if (!guard.ok()) return fail_too_deep();
-    if (!eval_product(c, v)) return 0;
+    if (Status s = eval_product(c, v); !s.is_ok()) return s;
     skip_blanks(c);
-    if (*c != '+' && *c != '-') return 1;
+    if (*c != '+' && *c != '-') return Status::ok();
     char op = *c++;
     ExprValue right;
-    if (!eval_sum(c, right)) return 0;
+    if (Status s = eval_sum(c, right); !s.is_ok()) return s;
     return arithmetic(v, op, right);
 }
 
@@ -602,16 +599,13 @@ const char* eval_expression(char* text) {
     error_text().clear();
     ExprValue v;
     char* c = text;
-    int ok = eval_or(c, v);
-    if (ok) {
+    Status s = eval_or(c, v);
+    if (s.is_ok()) {
         skip_blanks(c);
-        if (*c != '\0') {
-            error_text().format("Expected end of expression at %s", c);
-            ok = 0;
-        }
+        if (*c != '\0') s = Status::failure("Expected end of expression at %s", c);
     }
-    if (!ok) {
-        report_error(error_text().view());
+    if (!s.is_ok()) {
+        report_error(s.message());
         char* top = scratch_top();
         top[0] = '\0';
         return top;

@@ -29,7 +29,7 @@ OrResult run_eval_or(const std::string& expression) {
     char* top = scratch_top();
     OrResult r{};
     error_text().clear();
-    r.ok = eval_or(cursor, r.value);
+    r.ok = eval_or(cursor, r.value).is_ok();
     EXPECT_EQ(scratch_top(), top) << "the scratch area was not given back: " << expression.substr(0, 30);
     if (r.value.text) r.spelling.assign(r.value.text, r.value.length);
     r.rest = cursor;
