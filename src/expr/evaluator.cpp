@@ -51,8 +51,8 @@ void skip_blanks(char*& c) {
     while (*c == ' ' || *c == '\t') ++c;
 }
 
-// The word operators, each with the blank that must follow it.
-constexpr std::string_view kAnd = "AND ", kOr = "OR ", kNot = "NOT ";
+// NOT, with the blank that must follow it (AND and OR: reference.hpp).
+constexpr std::string_view kNotOperator = "NOT ";
 
 // Moves the cursor past the keyword when the text starts with it.
 bool skip_keyword(char*& c, std::string_view keyword) {
@@ -65,8 +65,12 @@ std::string_view text_of(const ExprValue& v) {
     return v.text ? std::string_view(v.text, v.length) : std::string_view();
 }
 
-bool is_number_token(const char* token, std::size_t length) {
-    if (length < 1 || length > 9) return false;
+// 1 to 9 characters: an optional "-", then digits and points, a point first
+// only when a digit follows it; "-" alone counts (as 0), "1.2.3" too (as 1.2).
+constexpr std::size_t kMaxNumberSpelling = 9;
+bool is_short_number_spelling(std::string_view token) {
+    std::size_t length = token.size();
+    if (length < 1 || length > kMaxNumberSpelling) return false;
     std::size_t i = token[0] == '-' ? 1 : 0;
     std::size_t first = i;
     for (; i < length; ++i) {
@@ -136,7 +140,7 @@ Status eval_and(char*& c, ExprValue& v) {
     if (!guard.ok()) return fail_too_deep();
     if (Status s = eval_comparison(c, v); !s.is_ok()) return s;
     skip_blanks(c);
-    if (!skip_keyword(c, kAnd)) return Status::ok();
+    if (!skip_keyword(c, kAndOperator)) return Status::ok();
     if (!value_is_true(v)) {
         skip_operand(c);
         v = ExprValue{};
@@ -173,7 +177,7 @@ Status eval_comparison(char*& c, ExprValue& v) {
     LevelGuard guard;
     if (!guard.ok()) return fail_too_deep();
     skip_blanks(c);
-    bool negate = skip_keyword(c, kNot);
+    bool negate = skip_keyword(c, kNotOperator);
     if (Status s = eval_sum(c, v); !s.is_ok()) return s;
     skip_blanks(c);
     CompareOp op = read_compare_op(c);
@@ -352,7 +356,7 @@ private:
 
     // A blank followed by "AND " or "OR " ends the token.
     bool at_blank() {
-        if (starts_with_keyword(p_ + 1, kAnd) || starts_with_keyword(p_ + 1, kOr)) return false;
+        if (is_blank_before_and_or(p_)) return false;
         ++p_;
         return true;
     }
@@ -418,7 +422,7 @@ void set_operand(ExprValue& v, std::string_view text, bool quoted) {
     v = ExprValue{};
     v.text = text.data();
     v.length = static_cast<std::uint32_t>(text.size());
-    if (quoted || !is_number_token(text.data(), text.size())) {
+    if (quoted || !is_short_number_spelling(text)) {
         v.kind = ValueKind::Text;
         return;
     }
@@ -561,7 +565,7 @@ namespace {
 Status eval_or_level(char*& c, ExprValue& v, char* saved) {
     if (Status s = eval_and(c, v); !s.is_ok()) return s;
     skip_blanks(c);
-    if (!skip_keyword(c, kOr)) return Status::ok();
+    if (!skip_keyword(c, kOrOperator)) return Status::ok();
     if (value_is_true(v)) {
         skip_operand(c);
         set_logical(v, true);

@@ -49,7 +49,9 @@ bool is_numeric_kind(const ExprValue& v) {
     return v.kind == ValueKind::Integer || v.kind == ValueKind::Real;
 }
 
-bool is_number_text(std::string_view t) {
+// isnumber(): not empty; an optional "+" or "-", then digits and points, a
+// point first only when a digit follows it; a sign alone counts.
+bool is_signed_digits_and_points(std::string_view t) {
     if (t.empty()) return false;
     for (std::size_t i = 0; i < t.size(); ++i) {
         char c = t[i];
@@ -154,7 +156,7 @@ Status call_text1(char*& c, ExprValue& v, Fn fn, const char* name) {
     int result = 0;
     switch (fn) {
         case Fn::Len: result = int(t.size()); break;
-        case Fn::IsNumber: result = is_number_text(t); break;
+        case Fn::IsNumber: result = is_signed_digits_and_points(t); break;
         case Fn::IsAlpha: result = all_chars(t, false); break;
         case Fn::IsAlphaNum: result = all_chars(t, true); break;
         default: break;

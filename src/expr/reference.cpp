@@ -15,11 +15,13 @@ bool is_name_char(char c) { return is_ascii_letter(c) || is_ascii_digit(c) || c 
 // In an expression, a blank followed by "AND " or "OR " ends the operand, and
 // with it any reference name.
 bool ends_name(const char* p, ReferenceContext context) {
-    if (!is_name_char(*p)) return true;
-    return context == ReferenceContext::kExpression && *p == ' ' &&
-           (starts_with_keyword(p + 1, "AND ") || starts_with_keyword(p + 1, "OR "));
+    return !is_name_char(*p) || (context == ReferenceContext::kExpression && is_blank_before_and_or(p));
 }
 }  // namespace
+
+bool is_blank_before_and_or(const char* p) {
+    return *p == ' ' && (starts_with_keyword(p + 1, kAndOperator) || starts_with_keyword(p + 1, kOrOperator));
+}
 
 const char* find_closing_paren(const char* open) {
     const char* p = open;

@@ -9,8 +9,17 @@
 #pragma once
 
 #include <cstddef>
+#include <string_view>
 
 namespace vexil {
+
+// The word operators of an expression, each with the blank that must follow.
+inline constexpr std::string_view kAndOperator = "AND ";
+inline constexpr std::string_view kOrOperator = "OR ";
+
+// Whether p is at a blank that is followed by "AND " or "OR " (letters in
+// any case): in an expression such a blank ends an operand.
+bool is_blank_before_and_or(const char* p);
 
 // Where the reference stands: in an expression a reference name ends before
 // a blank that starts the operator "AND " or "OR ", so that the operators

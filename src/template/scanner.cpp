@@ -30,6 +30,12 @@ namespace {
 constexpr std::size_t kScanReadLimit = 2047;
 constexpr std::size_t kReaderReadLimit = 2048;
 
+// What opens a command (directly followed by a letter) and what ends it.
+constexpr std::string_view kCommandOpen = "<!--";
+constexpr std::string_view kCommandClose = "-->";
+
+char* find_command_close(char* text) { return std::strstr(text, kCommandClose.data()); }
+
 char* end_of_text(char* p) { return p + std::strlen(p); }
 
 // A command keyword, the commands permission it needs and its handler.
@@ -135,13 +141,13 @@ bool read_command_text(TemplateSource& source, char* keyword, char* buffer, std:
     while (*p == ' ' || *p == '\t') ++p;
 
     bool found = true;
-    char* close = std::strstr(p, "-->");
+    char* close = find_command_close(p);
     while (close == nullptr) {
         char* end = end_of_text(p);
         append(p, std::size_t(end - p));
         if (read_next_line(source, kReaderReadLimit)) {
             p = source.position;
-            close = std::strstr(p, "-->");
+            close = find_command_close(p);
             continue;
         }
         report_error("Missing --> to mark end of command");
@@ -151,7 +157,7 @@ bool read_command_text(TemplateSource& source, char* keyword, char* buffer, std:
         p = end;
         close = end;
     }
-    source.position = found ? close + 3 : close;
+    source.position = found ? close + kCommandClose.size() : close;
 
     char* last = close;
     while (last > p && (last[-1] == ' ' || last[-1] == '\t')) --last;
@@ -180,8 +186,7 @@ public:
                 at_end_of_text();
             } else if (*p_ == '$') {
                 at_dollar();
-            } else if (p_[0] == '<' && p_[1] == '!' && p_[2] == '-' && p_[3] == '-' &&
-                       is_ascii_letter(p_[4])) {
+            } else if (starts_with_keyword(p_, kCommandOpen) && is_ascii_letter(p_[kCommandOpen.size()])) {
                 at_comment();
             } else {
                 ++p_;
@@ -241,7 +246,7 @@ private:
             write_range(mark_, p_, output_);
             mark_ = p_;
         }
-        char* keyword = p_ + 4;
+        char* keyword = p_ + kCommandOpen.size();
         for (char* k = keyword; is_ascii_letter(*k); ++k) *k = ascii_upper(*k);
         const Dispatch* match = find_command(keyword);
 
@@ -249,8 +254,8 @@ private:
             if (!enabled) {
                 // Nothing is written or run at a disabled level: skip the
                 // comment when it ends on this line.
-                char* close = std::strstr(keyword, "-->");
-                p_ = mark_ = close ? close + 3 : keyword;
+                char* close = find_command_close(keyword);
+                p_ = mark_ = close ? close + kCommandClose.size() : keyword;
                 return;
             }
             if (match == nullptr || !permissions_.allows(Command(match->permission))) {

@@ -11,7 +11,9 @@
 namespace vexil {
 
 namespace {
-bool is_numeric_value(const char* value) {
+// FORMAT's numeric mode: a value that is not empty and holds nothing but
+// digits, points, signs and blanks (in any order).
+bool has_only_number_characters(const char* value) {
     if (value[0] == '\0') return false;
     for (const char* p = value; *p != '\0'; ++p) {
         if (!is_ascii_digit(*p) && *p != '.' && *p != '-' && *p != '+' && *p != ' ') return false;
@@ -108,7 +110,7 @@ const char* format_picture(const char* picture_text, const char* value) {
     std::array<char, kMaxPicture + 1>& format_buffer = mapping_state().format_buffer;
     char* buffer = format_buffer.data();
     copy_bounded(buffer, format_buffer.size(), picture_text);
-    if (!is_numeric_value(value)) return format_text(buffer, value);
+    if (!has_only_number_characters(value)) return format_text(buffer, value);
 
     char* pic = buffer;
     char sign_mode = '\0';
