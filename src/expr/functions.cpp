@@ -1,4 +1,8 @@
-// Expression functions.
+// Expression functions: what a name directly followed by "(" computes in an
+// expression (sqrt ... abs, max/min/mod, rand, len, pos, char, isnumber,
+// isalpha, isalphanum). The evaluator's primary level calls call_function
+// with the cursor after the "("; the arguments are evaluated here with the
+// evaluator's own levels, and failures come back as Status.
 #include "expr/functions.hpp"
 
 #include <cmath>

@@ -1,5 +1,7 @@
 // Expression functions: the numeric, random-number and text functions an
-// expression may call (a name directly followed by "(").
+// expression may call (a name directly followed by "("). The evaluator's
+// primary level hands such a call to call_function, which evaluates the
+// arguments with the evaluator's levels.
 #pragma once
 
 #include <cstddef>

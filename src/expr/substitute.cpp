@@ -1,4 +1,8 @@
-// Variable substitution.
+// Variable substitution: copies a text with every reference replaced
+// (substitute_variables) and expands one reference (expand_reference). The
+// reference scanner (reference.hpp) finds the references; a name's value is
+// looked up, translated, formatted or expanded in turn when it holds
+// references itself, under the option bits of the place of use.
 #include "expr/substitute.hpp"
 
 #include <cstring>

@@ -1,6 +1,9 @@
-// Variable substitution: the reference syntax ($name$ and $name(arguments)),
-// the copy of a text with every reference replaced, and the expansion of one
-// reference into the text it stands for.
+// Variable substitution: the copy of a text with every reference replaced,
+// and the expansion of one reference into the text it stands for, under
+// option bits that say how the place of use wants values (SQL quoting,
+// empty values, FORMAT, unknown names). References are found by the
+// reference scanner (reference.hpp); the template scanner and the
+// evaluator's operands expand them through expand_reference.
 #pragma once
 
 #include <cstddef>

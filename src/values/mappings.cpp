@@ -1,4 +1,8 @@
-// TRANSLATE and FORMAT mappings.
+// TRANSLATE and FORMAT mappings: the tables the two commands define for the
+// run, and how a value is mapped through them when a reference is expanded.
+// A FORMAT picture lays a number into "#" and "0" positions (with sign and
+// currency) or, for any other value, fills its "#" positions with the
+// value's characters; $format() uses the same picture rules.
 #include "values/mappings.hpp"
 
 #include <array>
