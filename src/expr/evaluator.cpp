@@ -1,9 +1,12 @@
 // Expression evaluator: the grammar levels from OR down to the operand
-// tokenizer, value formatting and truth.
+// tokenizer, value formatting and truth. Every level returns a Status; a
+// failure's message is in error_text, and only the outermost callers
+// (eval_expression, IF conditions, string functions) report it.
 //
 // Levels, lowest precedence first: eval_or, eval_and, eval_comparison
 // (with an optional "NOT " prefix), eval_sum, eval_product, eval_unary,
-// eval_primary. Every level parses its left operand with the next level,
+// eval_primary (an operand read by OperandReader, which expands references
+// found by the reference scanner, or a function call). Every level parses its left operand with the next level,
 // skips blanks and tabs, then looks for its operator; the right operand is
 // the whole rest of its own level, so all binary operators group to the right.
 //
@@ -65,9 +68,10 @@ std::string_view text_of(const ExprValue& v) {
     return v.text ? std::string_view(v.text, v.length) : std::string_view();
 }
 
+constexpr std::size_t kMaxNumberSpelling = 9;
+
 // 1 to 9 characters: an optional "-", then digits and points, a point first
 // only when a digit follows it; "-" alone counts (as 0), "1.2.3" too (as 1.2).
-constexpr std::size_t kMaxNumberSpelling = 9;
 bool is_short_number_spelling(std::string_view token) {
     std::size_t length = token.size();
     if (length < 1 || length > kMaxNumberSpelling) return false;

@@ -5,6 +5,7 @@
 // result empty.
 #include "expr/string_functions.hpp"
 
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 

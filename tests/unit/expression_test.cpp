@@ -217,6 +217,7 @@ TEST_F(Expression, ReferencesAndStringFunctionsInsideOperands) {
         {"$x", "$x"},
         {"US$5 \\$6", "US$5 $6"},  // a "$" that starts no reference is text; the escape adds only "$"
         {"$x AND 0", "0"},           // AND ends an operand, also after "$" and a name
+        {"[$1$] [$a.b$]", "[$1$] [$a.b$]"},  // not reference names: plain text
         {"$left(12345, 2) + 1", "13"},
         {"$left(\"abc\", 1", "[String function missing right paren ')']"},
         {"$url(\"a b\") = 'a+b'", "1"},
