@@ -1,9 +1,12 @@
 // Expression evaluator: the grammar levels from OR down to the operand
-// tokenizer, value formatting and truth.
+// tokenizer, value formatting and truth. Every level returns a Status; a
+// failure's message is in error_text, and only the outermost callers
+// (eval_expression, IF conditions, string functions) report it.
 //
 // Levels, lowest precedence first: eval_or, eval_and, eval_comparison
 // (with an optional "NOT " prefix), eval_sum, eval_product, eval_unary,
-// eval_primary. Every level parses its left operand with the next level,
+// eval_primary (an operand read by OperandReader, which expands references
+// found by the reference scanner, or a function call). Every level parses its left operand with the next level,
 // skips blanks and tabs, then looks for its operator; the right operand is
 // the whole rest of its own level, so all binary operators group to the right.
 //
@@ -19,8 +22,10 @@
 
 #include "base/text.hpp"
 #include "base/output.hpp"
+#include "base/status.hpp"
 #include "expr/expr_state.hpp"
 #include "expr/functions.hpp"
+#include "expr/reference.hpp"
 #include "base/scratch.hpp"
 #include "expr/skip_operand.hpp"
 #include "expr/substitute.hpp"
@@ -43,21 +48,33 @@ private:
     bool ok_;
 };
 
-int fail_too_deep() {
-    error_text().assign("Expression nested too deeply");
-    return 0;
-}
+Status fail_too_deep() { return Status::failure("Expression nested too deeply"); }
 
 void skip_blanks(char*& c) {
     while (*c == ' ' || *c == '\t') ++c;
+}
+
+// NOT, with the blank that must follow it (AND and OR: reference.hpp).
+constexpr std::string_view kNotOperator = "NOT ";
+
+// Moves the cursor past the keyword when the text starts with it.
+bool skip_keyword(char*& c, std::string_view keyword) {
+    if (!starts_with_keyword(c, keyword)) return false;
+    c += keyword.size();
+    return true;
 }
 
 std::string_view text_of(const ExprValue& v) {
     return v.text ? std::string_view(v.text, v.length) : std::string_view();
 }
 
-bool is_number_token(const char* token, std::size_t length) {
-    if (length < 1 || length > 9) return false;
+constexpr std::size_t kMaxNumberSpelling = 9;
+
+// 1 to 9 characters: an optional "-", then digits and points, a point first
+// only when a digit follows it; "-" alone counts (as 0), "1.2.3" too (as 1.2).
+bool is_short_number_spelling(std::string_view token) {
+    std::size_t length = token.size();
+    if (length < 1 || length > kMaxNumberSpelling) return false;
     std::size_t i = token[0] == '-' ? 1 : 0;
     std::size_t first = i;
     for (; i < length; ++i) {
@@ -72,11 +89,11 @@ bool is_number_token(const char* token, std::size_t length) {
 // 32-bit two's-complement arithmetic without undefined behaviour.
 std::int32_t wrap(std::uint32_t u) { return static_cast<std::int32_t>(u); }
 
-int eval_and(char*& c, ExprValue& v);
-int eval_comparison(char*& c, ExprValue& v);
-int eval_product(char*& c, ExprValue& v);
-int eval_unary(char*& c, ExprValue& v);
-int eval_primary(char*& c, ExprValue& v);
+Status eval_and(char*& c, ExprValue& v);
+Status eval_comparison(char*& c, ExprValue& v);
+Status eval_product(char*& c, ExprValue& v);
+Status eval_unary(char*& c, ExprValue& v);
+Status eval_primary(char*& c, ExprValue& v);
 
 enum class CompareOp { None, Eq, Ne, Lt, Le, Gt, Ge };
 
@@ -122,21 +139,20 @@ bool compare_values(CompareOp op, ExprValue& left, ExprValue& right) {
     return holds(op, left.integer, right.integer);
 }
 
-int eval_and(char*& c, ExprValue& v) {
+Status eval_and(char*& c, ExprValue& v) {
     LevelGuard guard;
     if (!guard.ok()) return fail_too_deep();
-    if (!eval_comparison(c, v)) return 0;
+    if (Status s = eval_comparison(c, v); !s.is_ok()) return s;
     skip_blanks(c);
-    if (!starts_with_nocase(c, "AND ", 4)) return 1;
-    c += 4;
+    if (!skip_keyword(c, kAndOperator)) return Status::ok();
     if (!value_is_true(v)) {
         skip_operand(c);
         v = ExprValue{};
-        return 1;
+        return Status::ok();
     }
-    if (!eval_and(c, v)) return 0;
+    if (Status s = eval_and(c, v); !s.is_ok()) return s;
     set_logical(v, value_is_true(v));
-    return 1;
+    return Status::ok();
 }
 
 CompareOp read_compare_op(char*& c) {
@@ -161,68 +177,59 @@ CompareOp read_compare_op(char*& c) {
     }
 }
 
-int eval_comparison(char*& c, ExprValue& v) {
+Status eval_comparison(char*& c, ExprValue& v) {
     LevelGuard guard;
     if (!guard.ok()) return fail_too_deep();
     skip_blanks(c);
-    bool negate = false;
-    if (starts_with_nocase(c, "NOT ", 4)) {
-        negate = true;
-        c += 4;
-    }
-    if (!eval_sum(c, v)) return 0;
+    bool negate = skip_keyword(c, kNotOperator);
+    if (Status s = eval_sum(c, v); !s.is_ok()) return s;
     skip_blanks(c);
     CompareOp op = read_compare_op(c);
     if (op != CompareOp::None) {
         ExprValue right;
-        if (!eval_comparison(c, right)) return 0;
+        if (Status s = eval_comparison(c, right); !s.is_ok()) return s;
         set_logical(v, compare_values(op, v, right));
     }
     if (negate) set_logical(v, !value_is_true(v));
-    return 1;
+    return Status::ok();
 }
 
 // Applies + - * / to two evaluated operands; the result goes into left.
-int arithmetic(ExprValue& left, char op, ExprValue& right) {
-    if (left.kind == ValueKind::Text || right.kind == ValueKind::Text) {
-        int r = report_nonnumeric(left, op, right);
+Status arithmetic(ExprValue& left, char op, ExprValue& right) {
+    if (left.kind == ValueKind::Text || right.kind == ValueKind::Text ||
+        (op == '/' && right.real == 0.0)) {
+        Status s = report_nonnumeric(left, op, right);
         left.text = nullptr;
         left.length = 0;
-        return r;
+        return s;
     }
     if (op == '/') {
-        if (right.real == 0.0) {
-            int r = report_nonnumeric(left, op, right);
-            left.text = nullptr;
-            left.length = 0;
-            return r;
-        }
         set_real(left, left.real / right.real);
-        return 1;
+        return Status::ok();
     }
     if (left.kind == ValueKind::Real || right.kind == ValueKind::Real) {
         double r = op == '+' ? left.real + right.real
                  : op == '-' ? left.real - right.real
                              : left.real * right.real;
         set_real(left, r);
-        return 1;
+        return Status::ok();
     }
     std::uint32_t a = static_cast<std::uint32_t>(left.integer);
     std::uint32_t b = static_cast<std::uint32_t>(right.integer);
     std::uint32_t r = op == '+' ? a + b : op == '-' ? a - b : a * b;
     set_integer(left, wrap(r), left.kind);
-    return 1;
+    return Status::ok();
 }
 
-int eval_product(char*& c, ExprValue& v) {
+Status eval_product(char*& c, ExprValue& v) {
     LevelGuard guard;
     if (!guard.ok()) return fail_too_deep();
-    if (!eval_unary(c, v)) return 0;
+    if (Status s = eval_unary(c, v); !s.is_ok()) return s;
     skip_blanks(c);
-    if (*c != '*' && *c != '/') return 1;
+    if (*c != '*' && *c != '/') return Status::ok();
     char op = *c++;
     ExprValue right;
-    if (!eval_product(c, right)) return 0;
+    if (Status s = eval_product(c, right); !s.is_ok()) return s;
     return arithmetic(v, op, right);
 }
 
@@ -234,37 +241,32 @@ void keep_if_released(ExprValue& v) {
     if (v.text >= top && v.text < scratch_end()) value_text_keep(v);
 }
 
-int eval_unary(char*& c, ExprValue& v) {
+// A parenthesised OR-expression.
+Status eval_parenthesis(char*& c, ExprValue& v) {
+    ++c;
+    if (Status s = eval_or(c, v); !s.is_ok()) return s;
+    if (*c != ')') return Status::failure("Missing right parenthesis ')'");
+    ++c;
+    keep_if_released(v);
+    return Status::ok();
+}
+
+Status eval_unary(char*& c, ExprValue& v) {
     LevelGuard guard;
     if (!guard.ok()) return fail_too_deep();
     skip_blanks(c);
-    bool negate = false;
-    if (*c == '-') {
-        negate = true;
-        ++c;
-    }
-    if (*c == '(') {
-        ++c;
-        if (!eval_or(c, v)) return 0;
-        if (*c != ')') {
-            error_text().assign("Missing right parenthesis ')'");
-            return 0;
-        }
-        ++c;
-        keep_if_released(v);
-    } else if (!eval_primary(c, v)) {
-        return 0;
-    }
-    if (!negate) return 1;
+    bool negate = *c == '-';
+    if (negate) ++c;
+    Status s = *c == '(' ? eval_parenthesis(c, v) : eval_primary(c, v);
+    if (!s.is_ok() || !negate) return s;
     if (v.kind == ValueKind::Text) {
-        error_text().format("Non-numeric negation: -%.*s", int(v.length), v.text ? v.text : "");
-        return 0;
+        return Status::failure("Non-numeric negation: -%.*s", int(v.length), v.text ? v.text : "");
     }
     v.integer = wrap(0u - static_cast<std::uint32_t>(v.integer));
     v.real = -v.real;
     v.text = nullptr;
     v.length = 0;
-    return 1;
+    return Status::ok();
 }
 
 // The token buffer of one operand, built at the scratch top.
@@ -316,138 +318,143 @@ char* find_closing_quote(char* open) {
 
 const char kDelimiters[] = " \"+-*/=<>!()$,'";
 
-int eval_primary(char*& c, ExprValue& v) {
-    skip_blanks(c);
-    TokenBuffer token;
-    bool had_quote = false;
-    char* pending = c;           // the plain stretch not yet appended
-    char* reference = nullptr;   // the "$" of an open reference
-    char* p = c;
-    char* end_char;              // where the token ended
+// Reads one operand token: plain stretches, quoted texts and references,
+// up to a delimiter that ends it. Quoted texts and expanded references go
+// into the token buffer; a token without them stays in the expression text.
+class OperandReader {
+public:
+    explicit OperandReader(char* start) : pending_(start), p_(start) {}
 
-    for (;;) {
-        p = p + std::strcspn(p, kDelimiters);
-        char d = *p;
-        if (d == ' ') {
-            if (reference == nullptr &&
-                (starts_with_nocase(p + 1, "AND ", 4) || starts_with_nocase(p + 1, "OR ", 3))) {
-                end_char = p;
-                break;
+    // Reads up to the end of the token; returns where it ended.
+    char* read() {
+        for (;;) {
+            p_ += std::strcspn(p_, kDelimiters);
+            bool goes_on = false;
+            switch (*p_) {
+                case ' ': goes_on = at_blank(); break;
+                case '"':
+                case '\'': goes_on = at_quote(); break;
+                case '$': goes_on = at_dollar(); break;
+                default: break;
             }
-            ++p;
-            continue;
+            if (!goes_on) return p_;
         }
-        if ((d == '"' || d == '\'') && reference == nullptr) {
-            token.append(std::string_view(pending, std::size_t(p - pending)));
-            had_quote = true;
-            char* close = find_closing_quote(p);
-            if (close == nullptr) {
-                // Unterminated: the rest, quote included, is taken literally.
-                token.append(p);
-                p += std::strlen(p);
-                pending = p;
-                end_char = p;
-                break;
-            }
-            for (char* q = p + 1; q < close; ++q) {
-                if (*q == '\\' && q[1] == *p) continue;  // an escaped quote: drop the backslash
-                token.append(std::string_view(q, 1));
-            }
-            p = pending = close + 1;
-            continue;
-        }
-        if (d == '"' || d == '\'') {  // inside an open reference name
-            ++p;
-            continue;
-        }
-        if (d == '$') {
-            if (p > pending && p[-1] == '\\') {
-                token.append(std::string_view(pending, std::size_t(p - 1 - pending)));
-                pending = p;  // the dollar starts the next plain stretch
-                ++p;
-                continue;
-            }
-            if (reference == nullptr) {
-                token.append(std::string_view(pending, std::size_t(p - pending)));
-                reference = p;
-                ++p;
-                continue;
-            }
-            *p = '\0';
-            token.append_reference(reference + 1);
-            *p = '$';
-            reference = nullptr;
-            p = pending = p + 1;
-            continue;
-        }
-        if (d == '(' && reference != nullptr) {
-            char* close = p;
-            for (;;) {
-                ++close;
-                skip_operand(close);
-                if (*close == ')' || *close == '\0') break;
-            }
-            if (*close == '\0') {
-                token.append("[String function missing right paren ')']");
-                reference = nullptr;
-                p = pending = close;
-                end_char = p;
-                break;
-            }
-            *close = '\0';
-            token.append_reference(reference + 1);
-            *close = ')';
-            reference = nullptr;
-            p = pending = close + 1;
-            continue;
-        }
-        end_char = p;
-        break;
     }
 
-    // A reference opened and never closed stays as written.
-    if (reference != nullptr) pending = reference;
-    char* stretch_end = end_char;
-    while (stretch_end > pending && (stretch_end[-1] == ' ' || stretch_end[-1] == '\t')) --stretch_end;
-    std::string_view stretch(pending, std::size_t(stretch_end - pending));
-    c = end_char;
-
-    const char* text;
-    std::size_t length;
-    if (token.used()) {
-        token.append(stretch);
-        text = token.start();
-        length = token.size();
-        scratch_reserve(length + 1);
-    } else {
-        text = stretch.data();
-        length = stretch.size();
+    // The token's text and length, from the token buffer (then kept
+    // reserved) or from the expression text; trailing blanks are dropped.
+    std::string_view finish() {
+        char* stretch_end = p_;
+        while (stretch_end > pending_ && (stretch_end[-1] == ' ' || stretch_end[-1] == '\t')) --stretch_end;
+        std::string_view stretch(pending_, std::size_t(stretch_end - pending_));
+        if (!token_.used()) return stretch;
+        token_.append(stretch);
+        scratch_reserve(token_.size() + 1);
+        return {token_.start(), token_.size()};
     }
 
-    if (*c == '(' ) {
-        ++c;
-        return call_function(c, v, text, length);
+    bool had_quote() const { return had_quote_; }
+
+private:
+    void flush_to(const char* end) { token_.append(std::string_view(pending_, std::size_t(end - pending_))); }
+
+    // A blank followed by "AND " or "OR " ends the token.
+    bool at_blank() {
+        if (is_blank_before_and_or(p_)) return false;
+        ++p_;
+        return true;
     }
 
+    // A quoted text is taken without its quotes and with "\" dropped
+    // before an escaped quote; without its closing quote the rest of the
+    // expression, quote included, is taken literally.
+    bool at_quote() {
+        flush_to(p_);
+        had_quote_ = true;
+        char* close = find_closing_quote(p_);
+        if (close == nullptr) {
+            token_.append(p_);
+            p_ += std::strlen(p_);
+            pending_ = p_;
+            return false;
+        }
+        for (char* q = p_ + 1; q < close; ++q) {
+            if (*q == '\\' && q[1] == *p_) continue;
+            token_.append(std::string_view(q, 1));
+        }
+        p_ = pending_ = close + 1;
+        return true;
+    }
+
+    // An escaped dollar loses its backslash; a reference is expanded into
+    // the token; any other "$" is plain text.
+    bool at_dollar() {
+        if (is_escaped_dollar(pending_, p_)) {
+            flush_to(p_ - 1);
+            pending_ = p_++;  // the dollar starts the next plain stretch
+            return true;
+        }
+        ReferenceScan found = scan_reference(p_, ReferenceContext::kExpression);
+        if (found.kind == ReferenceScan::kNone) {
+            ++p_;
+            return true;
+        }
+        flush_to(p_);
+        char* close = p_ + found.close;
+        if (found.kind == ReferenceScan::kUnclosedFunction) {
+            token_.append("[String function missing right paren ')']");
+            p_ = pending_ = close;
+            return false;
+        }
+        char closing = *close;
+        *close = '\0';
+        token_.append_reference(p_ + 1);
+        *close = closing;
+        p_ = pending_ = close + 1;
+        return true;
+    }
+
+    TokenBuffer token_;
+    bool had_quote_ = false;
+    char* pending_;  // the plain stretch not yet appended
+    char* p_;        // scan position
+};
+
+// An operand's value: a number when it is spelled as one (and was not
+// quoted), otherwise a text; the spelling is kept either way.
+void set_operand(ExprValue& v, std::string_view text, bool quoted) {
     v = ExprValue{};
-    v.text = text;
-    v.length = static_cast<std::uint32_t>(length);
-    if (!had_quote && is_number_token(text, length)) {
-        char number[16];
-        copy_bounded(number, sizeof number, std::string_view(text, length));
-        if (std::memchr(number, '.', length) != nullptr) {
-            v.kind = ValueKind::Real;
-            v.real = std::strtod(number, nullptr);
-            v.integer = static_cast<std::int32_t>(v.real);
-        } else {
-            v.kind = ValueKind::Integer;
-            v.integer = static_cast<std::int32_t>(std::strtol(number, nullptr, 10));
-            v.real = v.integer;
-        }
-    } else {
+    v.text = text.data();
+    v.length = static_cast<std::uint32_t>(text.size());
+    if (quoted || !is_short_number_spelling(text)) {
         v.kind = ValueKind::Text;
+        return;
     }
-    return 1;
+    char number[16];
+    copy_bounded(number, sizeof number, text);
+    if (text.find('.') != std::string_view::npos) {
+        v.kind = ValueKind::Real;
+        v.real = std::strtod(number, nullptr);
+        v.integer = static_cast<std::int32_t>(v.real);
+    } else {
+        v.kind = ValueKind::Integer;
+        v.integer = static_cast<std::int32_t>(std::strtol(number, nullptr, 10));
+        v.real = v.integer;
+    }
+}
+
+// An operand, or a function call when the operand is directly followed by "(".
+Status eval_primary(char*& c, ExprValue& v) {
+    skip_blanks(c);
+    OperandReader reader(c);
+    c = reader.read();
+    std::string_view text = reader.finish();
+    if (*c == '(') {
+        ++c;
+        return call_function(c, v, text.data(), text.size());
+    }
+    set_operand(v, text, reader.had_quote());
+    return Status::ok();
 }
 
 }  // namespace
@@ -545,50 +552,54 @@ char* value_text_keep(ExprValue& v) {
     return text;
 }
 
-int report_nonnumeric(ExprValue& left, char op, ExprValue& right) {
+Status report_nonnumeric(ExprValue& left, char op, ExprValue& right) {
     char* saved = scratch_top();
     char* l = value_text_keep(left);
     int llen = int(left.length);
     value_to_text(right);
     int rlen = int(right.length);
-    error_text().format("Non-numeric expression: %*.*s %c %*.*s", llen, llen, l, op, rlen, rlen,
-                        right.text ? right.text : "");
+    Status failure = Status::failure("Non-numeric expression: %*.*s %c %*.*s", llen, llen, l, op, rlen,
+                                     rlen, right.text ? right.text : "");
     scratch_set_top(saved);
-    return 0;
+    return failure;
 }
 
-int eval_or(char*& c, ExprValue& v) {
+namespace {
+// The OR level: what follows a true left operand is skipped unevaluated.
+Status eval_or_level(char*& c, ExprValue& v, char* saved) {
+    if (Status s = eval_and(c, v); !s.is_ok()) return s;
+    skip_blanks(c);
+    if (!skip_keyword(c, kOrOperator)) return Status::ok();
+    if (value_is_true(v)) {
+        skip_operand(c);
+        set_logical(v, true);
+        return Status::ok();
+    }
+    scratch_set_top(saved);
+    if (Status s = eval_or(c, v); !s.is_ok()) return s;
+    set_logical(v, value_is_true(v));
+    return Status::ok();
+}
+}  // namespace
+
+Status eval_or(char*& c, ExprValue& v) {
     LevelGuard guard;
     if (!guard.ok()) return fail_too_deep();
     char* saved = scratch_top();
-    int ok = eval_and(c, v);
-    if (ok) {
-        skip_blanks(c);
-        if (starts_with_nocase(c, "OR ", 3)) {
-            c += 3;
-            if (value_is_true(v)) {
-                skip_operand(c);
-                set_logical(v, true);
-            } else {
-                scratch_set_top(saved);
-                ok = eval_or(c, v);
-                if (ok) set_logical(v, value_is_true(v));
-            }
-        }
-    }
+    Status s = eval_or_level(c, v, saved);
     scratch_set_top(saved);
-    return ok;
+    return s;
 }
 
-int eval_sum(char*& c, ExprValue& v) {
+Status eval_sum(char*& c, ExprValue& v) {
     LevelGuard guard;
     if (!guard.ok()) return fail_too_deep();
-    if (!eval_product(c, v)) return 0;
+    if (Status s = eval_product(c, v); !s.is_ok()) return s;
     skip_blanks(c);
-    if (*c != '+' && *c != '-') return 1;
+    if (*c != '+' && *c != '-') return Status::ok();
     char op = *c++;
     ExprValue right;
-    if (!eval_sum(c, right)) return 0;
+    if (Status s = eval_sum(c, right); !s.is_ok()) return s;
     return arithmetic(v, op, right);
 }
 
@@ -596,16 +607,13 @@ const char* eval_expression(char* text) {
     error_text().clear();
     ExprValue v;
     char* c = text;
-    int ok = eval_or(c, v);
-    if (ok) {
+    Status s = eval_or(c, v);
+    if (s.is_ok()) {
         skip_blanks(c);
-        if (*c != '\0') {
-            error_text().format("Expected end of expression at %s", c);
-            ok = 0;
-        }
+        if (*c != '\0') s = Status::failure("Expected end of expression at %s", c);
     }
-    if (!ok) {
-        report_error(error_text().view());
+    if (!s.is_ok()) {
+        report_error(s.message());
         char* top = scratch_top();
         top[0] = '\0';
         return top;

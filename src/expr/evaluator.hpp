@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstddef>
 
+#include "base/status.hpp"
+
 namespace vexil {
 
 enum class ValueKind : std::int32_t { Logical = 0, Integer = 1, Real = 2, Text = 3 };
@@ -29,11 +31,11 @@ inline constexpr int kMaxExpressionDepth = 1200;
 const char* eval_expression(char* text);
 
 // OR-expression at the cursor; the cursor is left after it (trailing blanks
-// consumed). Returns 1 on success, 0 on failure with error_text set; neither
-// clears nor reports error_text.
-int eval_or(char*& cursor, ExprValue& value);
+// consumed). A failure's message is in error_text; neither clears nor
+// reports it.
+Status eval_or(char*& cursor, ExprValue& value);
 // Sum level (for numeric function arguments).
-int eval_sum(char*& cursor, ExprValue& value);
+Status eval_sum(char*& cursor, ExprValue& value);
 
 bool value_is_true(const ExprValue& value);
 // Gives the value a text form if it has none (numbers are written at the
@@ -45,8 +47,8 @@ void value_text_at_top(ExprValue& value);
 // value_text_at_top, then the top moves past the text and its terminator.
 char* value_text_keep(ExprValue& value);
 
-// Writes "Non-numeric expression: ..." into error_text; returns 0.
-int report_nonnumeric(ExprValue& left, char op, ExprValue& right);
+// The failure "Non-numeric expression: <left> <op> <right>".
+Status report_nonnumeric(ExprValue& left, char op, ExprValue& right);
 
 // Sets a value to a number of the given kind, with no text.
 void set_integer(ExprValue& value, std::int32_t n, ValueKind kind = ValueKind::Integer);

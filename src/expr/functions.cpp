@@ -1,4 +1,8 @@
-// Expression functions.
+// Expression functions: what a name directly followed by "(" computes in an
+// expression (sqrt ... abs, max/min/mod, rand, len, pos, char, isnumber,
+// isalpha, isalphanum). The evaluator's primary level calls call_function
+// with the cursor after the "("; the arguments are evaluated here with the
+// evaluator's own levels, and failures come back as Status.
 #include "expr/functions.hpp"
 
 #include <cmath>
@@ -49,7 +53,9 @@ bool is_numeric_kind(const ExprValue& v) {
     return v.kind == ValueKind::Integer || v.kind == ValueKind::Real;
 }
 
-bool is_number_text(std::string_view t) {
+// isnumber(): not empty; an optional "+" or "-", then digits and points, a
+// point first only when a digit follows it; a sign alone counts.
+bool is_signed_digits_and_points(std::string_view t) {
     if (t.empty()) return false;
     for (std::size_t i = 0; i < t.size(); ++i) {
         char c = t[i];
@@ -71,8 +77,8 @@ bool all_chars(std::string_view t, bool digits_too) {
 }
 
 // One-argument mathematical functions (and abs).
-int call_math(char*& c, ExprValue& v, Fn fn, const char* name) {
-    if (!eval_sum(c, v)) return 0;
+Status call_math(char*& c, ExprValue& v, Fn fn, const char* name) {
+    if (Status s = eval_sum(c, v); !s.is_ok()) return s;
     if (*c != ')') return report_function_error("Missing right parenthesis", name, &v);
     ++c;
     if (!is_numeric_kind(v)) return report_function_error("Non-numeric argument", name, &v);
@@ -96,16 +102,16 @@ int call_math(char*& c, ExprValue& v, Fn fn, const char* name) {
             break;
         default: break;
     }
-    return 1;
+    return Status::ok();
 }
 
 // max, min and mod.
-int call_pair(char*& c, ExprValue& v, Fn fn, const char* name) {
-    if (!eval_sum(c, v)) return 0;
+Status call_pair(char*& c, ExprValue& v, Fn fn, const char* name) {
+    if (Status s = eval_sum(c, v); !s.is_ok()) return s;
     if (*c != ',') return report_function_error("Missing second argument", name, &v);
     ++c;
     ExprValue second;
-    if (!eval_sum(c, second)) return 0;
+    if (Status s = eval_sum(c, second); !s.is_ok()) return s;
     if (*c != ')') return report_function_error("Missing right parenthesis", name, &v);
     ++c;
     if (!is_numeric_kind(v) || !is_numeric_kind(second)) {
@@ -115,12 +121,12 @@ int call_pair(char*& c, ExprValue& v, Fn fn, const char* name) {
     if (fn == Fn::Mod) {
         if (real) {
             set_real(v, std::fmod(v.real, second.real));
-            return 1;
+            return Status::ok();
         }
         if (second.integer == 0) return report_function_error("Division by zero", name, &v);
         // INT32_MIN % -1 overflows in the hardware; its remainder is 0.
         set_integer(v, second.integer == -1 ? 0 : v.integer % second.integer);
-        return 1;
+        return Status::ok();
     }
     bool take_second;
     if (real) {
@@ -130,23 +136,23 @@ int call_pair(char*& c, ExprValue& v, Fn fn, const char* name) {
         take_second = fn == Fn::Max ? second.integer > v.integer : second.integer < v.integer;
         set_integer(v, take_second ? second.integer : v.integer);
     }
-    return 1;
+    return Status::ok();
 }
 
-int call_rand(char*& c, ExprValue& v) {
-    if (!eval_sum(c, v)) return 0;
+Status call_rand(char*& c, ExprValue& v) {
+    if (Status s = eval_sum(c, v); !s.is_ok()) return s;
     if (*c != ')') return report_function_error("Missing right parenthesis", "rand", nullptr);
     ++c;
     std::int64_t n = v.integer;
     int drawn = draw_random();
     if (n != 0) drawn = int(drawn % (n < 0 ? -n : n));
     set_integer(v, drawn);
-    return 1;
+    return Status::ok();
 }
 
 // len, isnumber, isalpha, isalphanum.
-int call_text1(char*& c, ExprValue& v, Fn fn, const char* name) {
-    if (!eval_or(c, v)) return 0;
+Status call_text1(char*& c, ExprValue& v, Fn fn, const char* name) {
+    if (Status s = eval_or(c, v); !s.is_ok()) return s;
     value_text_at_top(v);
     if (*c != ')') return report_function_error("Missing right parenthesis", name, &v);
     ++c;
@@ -154,66 +160,54 @@ int call_text1(char*& c, ExprValue& v, Fn fn, const char* name) {
     int result = 0;
     switch (fn) {
         case Fn::Len: result = int(t.size()); break;
-        case Fn::IsNumber: result = is_number_text(t); break;
+        case Fn::IsNumber: result = is_signed_digits_and_points(t); break;
         case Fn::IsAlpha: result = all_chars(t, false); break;
         case Fn::IsAlphaNum: result = all_chars(t, true); break;
         default: break;
     }
     set_integer(v, result);
-    return 1;
+    return Status::ok();
 }
 
-// pos and char.
-int call_text2(char*& c, ExprValue& v, Fn fn, const char* name) {
-    if (!eval_or(c, v)) return 0;
+// The second text argument of pos and char, after the first's ",".
+Status second_text(char*& c, ExprValue& first, ExprValue& second, const char* name) {
+    if (*c != ',') return report_function_error("Missing second argument", name, &first);
+    ++c;
+    if (Status s = eval_or(c, second); !s.is_ok()) return s;
+    value_text_at_top(second);
+    if (*c != ')') return report_function_error("Missing right parenthesis", name, &first);
+    ++c;
+    return Status::ok();
+}
+
+// pos (where the second text starts in the first) and char (where the
+// first of its characters is); 0 for none.
+Status call_text2(char*& c, ExprValue& v, Fn fn, const char* name) {
+    if (Status s = eval_or(c, v); !s.is_ok()) return s;
     value_text_at_top(v);
     char* first = scratch_reserve(v.length + 1);
     std::string_view a(first, v.length);
-    int ok = 1;
-    if (*c != ',') {
-        ok = report_function_error("Missing second argument", name, &v);
-    } else {
-        ++c;
-        ExprValue second;
-        if (!eval_or(c, second)) {
-            ok = 0;
-        } else {
-            value_text_at_top(second);
-            if (*c != ')') {
-                ok = report_function_error("Missing right parenthesis", name, &v);
-            } else {
-                ++c;
-                std::string_view b(second.text, second.length);
-                int result = 0;
-                if (fn == Fn::Pos) {
-                    std::size_t at = a.find(b);
-                    result = at == std::string_view::npos ? 0 : int(at) + 1;
-                } else if (!b.empty()) {
-                    std::size_t at = a.find_first_of(b);
-                    result = at == std::string_view::npos ? 0 : int(at) + 1;
-                }
-                set_integer(v, result);
-            }
-        }
+    ExprValue second;
+    Status status = second_text(c, v, second, name);
+    if (status.is_ok()) {
+        std::string_view b(second.text, second.length);
+        std::size_t at = fn == Fn::Pos ? a.find(b) : b.empty() ? std::string_view::npos : a.find_first_of(b);
+        set_integer(v, at == std::string_view::npos ? 0 : int(at) + 1);
     }
     scratch_set_top(first);
-    return ok;
+    return status;
 }
 
 }  // namespace
 
-int report_function_error(const char* message, const char* name, ExprValue* value) {
-    if (value == nullptr) {
-        error_text().format("%s for %s( )", message, name);
-        return 0;
-    }
+Status report_function_error(const char* message, const char* name, ExprValue* value) {
+    if (value == nullptr) return Status::failure("%s for %s( )", message, name);
     value_to_text(*value);
     int n = int(value->length);
-    error_text().format("%s for %s(%*.*s)", message, name, n, n, value->text ? value->text : "");
-    return 0;
+    return Status::failure("%s for %s(%*.*s)", message, name, n, n, value->text ? value->text : "");
 }
 
-int call_function(char*& c, ExprValue& v, const char* name, std::size_t name_length) {
+Status call_function(char*& c, ExprValue& v, const char* name, std::size_t name_length) {
     char written[24];  // the name as written, cut to 23 characters
     copy_bounded(written, sizeof written, std::string_view(name, name_length));
     const FunctionName* found = nullptr;
@@ -224,26 +218,23 @@ int call_function(char*& c, ExprValue& v, const char* name, std::size_t name_len
         }
     }
     if (found == nullptr) return report_function_error("Undefined function", written, nullptr);
-    if (!enter_expression_level()) {
-        error_text().assign("Expression nested too deeply");
-        return 0;
-    }
-    int ok;
+    if (!enter_expression_level()) return Status::failure("Expression nested too deeply");
+    Status status;
     switch (found->fn) {
         case Fn::Max:
         case Fn::Min:
-        case Fn::Mod: ok = call_pair(c, v, found->fn, written); break;
-        case Fn::Rand: ok = call_rand(c, v); break;
+        case Fn::Mod: status = call_pair(c, v, found->fn, written); break;
+        case Fn::Rand: status = call_rand(c, v); break;
         case Fn::Len:
         case Fn::IsNumber:
         case Fn::IsAlpha:
-        case Fn::IsAlphaNum: ok = call_text1(c, v, found->fn, found->name); break;
+        case Fn::IsAlphaNum: status = call_text1(c, v, found->fn, found->name); break;
         case Fn::Pos:
-        case Fn::Char: ok = call_text2(c, v, found->fn, found->name); break;
-        default: ok = call_math(c, v, found->fn, written); break;
+        case Fn::Char: status = call_text2(c, v, found->fn, found->name); break;
+        default: status = call_math(c, v, found->fn, written); break;
     }
     leave_expression_level();
-    return ok;
+    return status;
 }
 
 }  // namespace vexil

@@ -1,5 +1,7 @@
 // Expression functions: the numeric, random-number and text functions an
-// expression may call (a name directly followed by "(").
+// expression may call (a name directly followed by "("). The evaluator's
+// primary level hands such a call to call_function, which evaluates the
+// arguments with the evaluator's levels.
 #pragma once
 
 #include <cstddef>
@@ -10,12 +12,12 @@ namespace vexil {
 
 // Evaluates the call of `name` (not NUL-terminated; `name_length`
 // characters) with the cursor just after its "("; on success the cursor is
-// left after the ")" and the result is in value. Returns 1, or 0 with a
-// message in error_text.
-int call_function(char*& cursor, ExprValue& value, const char* name, std::size_t name_length);
+// left after the ")" and the result is in value. A failure's message is in
+// error_text.
+Status call_function(char*& cursor, ExprValue& value, const char* name, std::size_t name_length);
 
-// Writes "%s for %s( )" (value nullptr) or "%s for %s(<value text>)" into
-// error_text; returns 0.
-int report_function_error(const char* message, const char* name, ExprValue* value);
+// The failure "<message> for <name>( )" (value nullptr) or
+// "<message> for <name>(<value text>)".
+Status report_function_error(const char* message, const char* name, ExprValue* value);
 
 }  // namespace vexil

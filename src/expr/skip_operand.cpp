@@ -1,4 +1,7 @@
-// The operand skipper.
+// The operand skipper: steps over expression text without evaluating it,
+// counting parentheses and passing over double-quoted texts. The evaluator
+// uses it to skip what a decided AND/OR leaves unevaluated, the reference
+// scanner to find the ")" that closes a string function's arguments.
 #include "expr/skip_operand.hpp"
 
 #include <cstring>

@@ -1,11 +1,17 @@
-// String functions.
+// String functions: the references $name(arguments) that compute a text.
+// Each argument is an expression (evaluator.hpp); the functions are found
+// by name in a table and fill the work area the reference expansion gives
+// them (substitute.cpp). A failure is reported once, here, and leaves the
+// result empty.
 #include "expr/string_functions.hpp"
 
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
 #include "base/text.hpp"
 #include "base/output.hpp"
+#include "base/status.hpp"
 #include "expr/evaluator.hpp"
 #include "values/mappings.hpp"
 
@@ -14,24 +20,168 @@ namespace vexil {
 namespace {
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
-// Where a call writes its result, and whether it has.
-struct Result {
+// One call in progress: the evaluated first argument, the cursor on the
+// rest of the argument list and where the result goes.
+struct StringCall {
+    const char* name;
+    ExprValue first;
+    char* kept;             // the first argument's text, kept in the scratch area
+    std::string_view text;  // the same with its length
+    char* cursor;           // after the first argument: "," or the end
     WorkArea dest;
-    bool written = false;
+    bool written = false;   // a result was put
+
+    void put(std::string_view result) {
+        if (dest.size > 0) copy_bounded(dest.start, dest.size, result);
+        written = true;
+    }
 };
 
-void put_result(Result& result, std::string_view text) {
-    if (result.dest.size > 0) copy_bounded(result.dest.start, result.dest.size, text);
-    result.written = true;
+Status undefined(const StringCall& call) {
+    return Status::failure("Undefined string function: $%s( )", call.name);
+}
+Status non_numeric(const StringCall& call) {
+    return Status::failure("Non-numeric argument for string function: $%s( )", call.name);
 }
 
-// Reports the evaluator's pending message once.
-void report_pending_error() {
-    if (!error_text().empty()) report_error(error_text().view());
+// The functions of one argument (later arguments are not evaluated).
+Status call_url(StringCall& call) {
+    url_encode(call.text.data(), scratch_top(), scratch_room());
+    call.put(scratch_top());
+    return Status::ok();
+}
+
+Status call_hex(StringCall& call) {
+    char* out = scratch_top();
+    std::size_t room = scratch_room(), n = 0;
+    for (unsigned char b : call.text) {
+        if (n + 2 >= room) break;
+        out[n++] = kHexDigits[b >> 4];
+        out[n++] = kHexDigits[b & 0xF];
+    }
+    out[n] = '\0';
+    call.put(out);
+    return Status::ok();
+}
+
+// A text is evaluated once more; a failure there is not reported and gives
+// the text itself.
+Status call_eval(StringCall& call) {
+    ExprValue again;
+    char* cursor = call.kept;
+    if (call.first.kind == ValueKind::Text && eval_or(cursor, again).is_ok()) {
+        value_to_text(again);
+        call.put(std::string_view(again.text, again.length));
+    } else {
+        call.put(call.text);
+    }
     error_text().clear();
+    return Status::ok();
 }
 
-enum class Outcome { Done, Undefined, NonNumeric, Failed };
+Status call_asc(StringCall& call) {
+    if (call.first.kind == ValueKind::Text) return non_numeric(call);
+    char code = static_cast<char>(call.first.integer & 0xFF);
+    call.put(code ? std::string_view(&code, 1) : std::string_view());
+    return Status::ok();
+}
+
+// The functions of a text and a count (and, for mid, a second count): each
+// returns whether it took the arguments; otherwise the call is undefined.
+std::string_view from_position(std::string_view t, std::int32_t n) {
+    return std::size_t(n) > t.size() ? std::string_view() : t.substr(std::size_t(n) - 1);
+}
+
+bool left_of(StringCall& call, std::int32_t n) {
+    if (n < 0) return false;
+    call.put(call.text.substr(0, std::size_t(n)));
+    return true;
+}
+
+bool right_of(StringCall& call, std::int32_t n) {
+    if (n < 0) return false;
+    std::size_t len = call.text.size();
+    call.put(std::size_t(n) >= len ? call.text : call.text.substr(len - std::size_t(n)));
+    return true;
+}
+
+// mid with two arguments: nothing at all for a start before 1.
+bool mid_from(StringCall& call, std::int32_t n) {
+    if (*call.cursor != '\0') return false;
+    if (n >= 1) call.put(from_position(call.text, n));
+    return true;
+}
+
+bool mid_of(StringCall& call, std::int32_t n, std::int32_t count) {
+    if (count < 0 || n < 1) return false;
+    call.put(from_position(call.text, n).substr(0, std::size_t(count)));
+    return true;
+}
+
+struct StringFunction {
+    std::string_view name;
+    Status (*one_argument)(StringCall&);                          // url, hex, eval, asc
+    bool (*with_count)(StringCall&, std::int32_t);                 // left, right, mid
+    bool (*with_two_counts)(StringCall&, std::int32_t, std::int32_t);  // mid
+};
+
+// Matched ignoring letter case; format (a picture and a text) is the one
+// function of two texts and is handled on its own.
+constexpr StringFunction kStringFunctions[] = {
+    {"url", call_url, nullptr, nullptr},     {"hex", call_hex, nullptr, nullptr},
+    {"eval", call_eval, nullptr, nullptr},   {"asc", call_asc, nullptr, nullptr},
+    {"left", nullptr, left_of, nullptr},     {"right", nullptr, right_of, nullptr},
+    {"mid", nullptr, mid_from, mid_of},
+};
+
+const StringFunction* find_string_function(const char* name) {
+    for (const StringFunction& f : kStringFunctions) {
+        if (equals_nocase(name, f.name)) return &f;
+    }
+    return nullptr;
+}
+
+// The next argument after a ",": the call is undefined without one.
+Status next_argument(StringCall& call, ExprValue& value) {
+    if (*call.cursor != ',') return undefined(call);
+    ++call.cursor;
+    return eval_or(call.cursor, value);
+}
+
+Status call_format(StringCall& call, ExprValue& second) {
+    value_to_text(second);
+    TextBuffer<8192> value(std::string_view(second.text, second.length));
+    call.put(format_picture(call.text.data(), value.c_str()));
+    return Status::ok();
+}
+
+// Functions of more than one argument, and names that are no function
+// (which still have their arguments evaluated and checked first).
+Status call_with_arguments(StringCall& call, const StringFunction* fn) {
+    ExprValue second;
+    if (Status s = next_argument(call, second); !s.is_ok()) return s;
+    if (equals_nocase(call.name, "format")) return call_format(call, second);
+    if (second.kind == ValueKind::Text) return non_numeric(call);
+    if (fn != nullptr && fn->with_count != nullptr && fn->with_count(call, second.integer)) return Status::ok();
+    ExprValue third;
+    if (Status s = next_argument(call, third); !s.is_ok()) return s;
+    if (third.kind == ValueKind::Text) return non_numeric(call);
+    if (fn != nullptr && fn->with_two_counts != nullptr && fn->with_two_counts(call, second.integer, third.integer)) {
+        return Status::ok();
+    }
+    return undefined(call);
+}
+
+// Evaluates the arguments and runs the function.
+Status run_string_function(StringCall& call, char* arguments) {
+    call.cursor = arguments;
+    if (Status s = eval_or(call.cursor, call.first); !s.is_ok()) return s;
+    call.kept = value_text_keep(call.first);
+    call.text = std::string_view(call.kept, call.first.length);
+    const StringFunction* fn = find_string_function(call.name);
+    if (fn != nullptr && fn->one_argument != nullptr) return fn->one_argument(call);
+    return call_with_arguments(call, fn);
+}
 }  // namespace
 
 void url_encode(const char* text, char* dest, std::size_t dest_size) {
@@ -56,110 +206,17 @@ void url_encode(const char* text, char* dest, std::size_t dest_size) {
 
 void call_string_function(const char* name, WorkArea dest, char* arguments) {
     if (dest.size > 0) dest.start[0] = '\0';
-    Result result{dest};
     error_text().clear();
-    char* c = arguments;
-    ExprValue first;
-    if (!eval_or(c, first)) {
-        // The work area may hold what the failed evaluation left there.
-        if (dest.size > 0) dest.start[0] = '\0';
-        report_pending_error();
-        return;
-    }
+    StringCall call{name, ExprValue{}, nullptr, {}, arguments, dest};
     char* saved = scratch_top();
-    char* text = value_text_keep(first);
-    std::string_view t(text, first.length);
-    Outcome outcome = Outcome::Done;
-
-    if (equals_nocase(name, "url")) {
-        url_encode(text, scratch_top(), scratch_room());
-        put_result(result, scratch_top());
-    } else if (equals_nocase(name, "hex")) {
-        char* out = scratch_top();
-        std::size_t room = scratch_room(), n = 0;
-        for (unsigned char b : t) {
-            if (n + 2 >= room) break;
-            out[n++] = kHexDigits[b >> 4];
-            out[n++] = kHexDigits[b & 0xF];
-        }
-        out[n] = '\0';
-        put_result(result, out);
-    } else if (equals_nocase(name, "eval")) {
-        ExprValue again;
-        char* cursor = text;
-        if (first.kind == ValueKind::Text && eval_or(cursor, again)) {
-            value_to_text(again);
-            put_result(result, std::string_view(again.text, again.length));
-        } else {
-            put_result(result, t);
-        }
-        error_text().clear();  // a failed second evaluation is not reported
-    } else if (equals_nocase(name, "asc")) {
-        if (first.kind == ValueKind::Text) {
-            outcome = Outcome::NonNumeric;
-        } else {
-            char code = static_cast<char>(first.integer & 0xFF);
-            put_result(result, code ? std::string_view(&code, 1) : std::string_view());
-        }
-    } else if (*c != ',') {
-        outcome = Outcome::Undefined;
-    } else {
-        ++c;
-        ExprValue second;
-        if (!eval_or(c, second)) {
-            outcome = Outcome::Failed;
-        } else if (equals_nocase(name, "format")) {
-            value_to_text(second);
-            TextBuffer<8192> value(std::string_view(second.text, second.length));
-            put_result(result, format_picture(text, value.c_str()));
-        } else if (second.kind == ValueKind::Text) {
-            outcome = Outcome::NonNumeric;
-        } else {
-            std::int32_t n = second.integer;
-            std::size_t len = t.size();
-            if (equals_nocase(name, "left") && n >= 0) {
-                put_result(result, t.substr(0, std::size_t(n)));
-            } else if (equals_nocase(name, "right") && n >= 0) {
-                put_result(result, std::size_t(n) >= len ? t : t.substr(len - std::size_t(n)));
-            } else if (equals_nocase(name, "mid") && *c == '\0') {
-                if (n >= 1) put_result(result, std::size_t(n) > len ? std::string_view() : t.substr(std::size_t(n) - 1));
-            } else if (*c != ',') {
-                outcome = Outcome::Undefined;
-            } else {
-                ++c;
-                ExprValue third;
-                if (!eval_or(c, third)) {
-                    outcome = Outcome::Failed;
-                } else if (third.kind == ValueKind::Text) {
-                    outcome = Outcome::NonNumeric;
-                } else if (equals_nocase(name, "mid") && third.integer >= 0 && n >= 1) {
-                    std::string_view from = std::size_t(n) > len ? std::string_view() : t.substr(std::size_t(n) - 1);
-                    put_result(result, from.substr(0, std::size_t(third.integer)));
-                } else {
-                    outcome = Outcome::Undefined;
-                }
-            }
-        }
-    }
-
+    Status status = run_string_function(call, arguments);
     scratch_set_top(saved);
-    // A failed call shows nothing (the work area may still hold the text of
-    // the first argument).
-    if ((outcome != Outcome::Done || !result.written) && dest.size > 0) dest.start[0] = '\0';
-    switch (outcome) {
-        case Outcome::Done:
-            break;
-        case Outcome::Failed:
-            report_pending_error();
-            break;
-        case Outcome::Undefined:
-            error_text().format("Undefined string function: $%s( )", name);
-            report_pending_error();
-            break;
-        case Outcome::NonNumeric:
-            error_text().format("Non-numeric argument for string function: $%s( )", name);
-            report_pending_error();
-            break;
+    // A failed call shows nothing (the work area may still hold what an
+    // evaluation left there); its message is reported once.
+    if ((!status.is_ok() || !call.written) && dest.size > 0) dest.start[0] = '\0';
+    if (!status.is_ok()) {
+        report_error(status.message());
+        error_text().clear();
     }
 }
 

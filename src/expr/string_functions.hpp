@@ -1,5 +1,7 @@
 // String functions: references of the form $name(arguments) — url, hex,
-// eval, asc, format, left, right, mid. Each argument is an expression.
+// eval, asc, format, left, right, mid. Each argument is an expression; the
+// reference expansion (substitute.hpp) calls them with a work area for the
+// result, and they report their own failures.
 #pragma once
 
 #include <cstddef>

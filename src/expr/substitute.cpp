@@ -1,4 +1,8 @@
-// Variable substitution.
+// Variable substitution: copies a text with every reference replaced
+// (substitute_variables) and expands one reference (expand_reference). The
+// reference scanner (reference.hpp) finds the references; a name's value is
+// looked up, translated, formatted or expanded in turn when it holds
+// references itself, under the option bits of the place of use.
 #include "expr/substitute.hpp"
 
 #include <cstring>
@@ -7,7 +11,7 @@
 #include "base/text.hpp"
 #include "base/output.hpp"
 #include "expr/expr_state.hpp"
-#include "expr/skip_operand.hpp"
+#include "expr/reference.hpp"
 #include "values/mappings.hpp"
 #include "expr/string_functions.hpp"
 #include "values/variable_table.hpp"
@@ -15,8 +19,6 @@
 namespace vexil {
 
 namespace {
-bool is_name_char(char c) { return is_ascii_letter(c) || is_ascii_digit(c) || c == '_' || c == ' '; }
-
 // Writes "$reference$" (or nothing) into the work area: the undefined case.
 const char* undefined_reference(const char* reference, int options, WorkArea work) {
     if (work.size == 0) return "";
@@ -66,57 +68,47 @@ const char* expand_variable(char* reference, int options, WorkArea work) {
 }
 }  // namespace
 
+namespace {
+// A reference, an escaped "$", or neither, found by find_next_reference.
+struct FoundReference {
+    enum Kind { kNone, kEscape, kReference } kind = kNone;
+    char* reference = nullptr;  // the reference text (in the run's reference buffer)
+    char* rest = nullptr;       // where the search goes on
+};
+
+// Finds the next reference or escaped "$" in text and cuts the text before
+// it with a terminator. A function without its ")" stands for the message
+// as a reference name (undefined, so shown as such or dropped).
 FoundReference find_next_reference(char* text) {
     TextBuffer<kReferenceBufferSize>& reference_buffer = expr_state().reference;
     FoundReference found;
     if (text == nullptr) return found;
-    char* search = text;
-    for (;;) {
-        char* dollar = std::strchr(search, '$');
-        if (dollar == nullptr) return found;
-        if (dollar != text && dollar[-1] == '\\') {
+    for (char* dollar = std::strchr(text, '$'); dollar != nullptr; dollar = std::strchr(dollar + 1, '$')) {
+        if (is_escaped_dollar(text, dollar)) {
             dollar[-1] = '\0';
             found.kind = FoundReference::kEscape;
             found.rest = dollar + 1;
             return found;
         }
-        if (!is_ascii_letter(dollar[1])) {
-            search = dollar + 1;
-            continue;
-        }
-        char* end = dollar + 1;
-        while (is_name_char(*end)) ++end;
-        if (*end != '$' && *end != '(') {
-            search = end;
-            continue;
-        }
+        ReferenceScan scan = scan_reference(dollar);
+        if (scan.kind == ReferenceScan::kNone) continue;
         *dollar = '\0';
-        if (*end == '(') {
-            char* p = end;
-            for (;;) {
-                ++p;
-                skip_operand(p);
-                if (*p == ')' || *p == '\0') break;
-            }
-            if (*p == '\0') {
-                found.kind = FoundReference::kReference;
-                found.rest = p;
-                reference_buffer.assign("String function missing right paren ')'");
-                found.reference = reference_buffer.data();
-                return found;
-            }
-            end = p;
-        }
-        *end = '\0';
+        char* close = dollar + scan.close;
         found.kind = FoundReference::kReference;
-        found.rest = end + 1;
-        reference_buffer.assign(dollar + 1);
+        if (scan.kind == ReferenceScan::kUnclosedFunction) {
+            found.rest = close;
+            reference_buffer.assign("String function missing right paren ')'");
+        } else {
+            found.rest = close + 1;
+            *close = '\0';
+            reference_buffer.assign(dollar + 1);
+        }
         found.reference = reference_buffer.data();
         return found;
     }
+    return found;
 }
 
-namespace {
 // Appends value to dest (of dest_size bytes, holding `length` characters)
 // with every "'" written twice, cut to fit. The value may already lie at
 // the end of the destination (built there as the work area): then it is

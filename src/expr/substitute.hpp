@@ -1,6 +1,9 @@
-// Variable substitution: the reference syntax ($name$ and $name(arguments)),
-// the copy of a text with every reference replaced, and the expansion of one
-// reference into the text it stands for.
+// Variable substitution: the copy of a text with every reference replaced,
+// and the expansion of one reference into the text it stands for, under
+// option bits that say how the place of use wants values (SQL quoting,
+// empty values, FORMAT, unknown names). References are found by the
+// reference scanner (reference.hpp); the template scanner and the
+// evaluator's operands expand them through expand_reference.
 #pragma once
 
 #include <cstddef>
@@ -40,16 +43,5 @@ const char* expand_reference(char* reference, int options, WorkArea work);
 // reference replaced. The source text is working material: terminators are
 // written into it while scanning.
 void substitute_variables(char* text, char* dest, std::size_t dest_size, int options);
-
-// The result of find_next_reference: a reference, an escaped "$", or none.
-struct FoundReference {
-    enum Kind { kNone, kEscape, kReference } kind = kNone;
-    char* reference = nullptr;        // the reference text (in reference_buffer)
-    char* rest = nullptr;             // where the search goes on
-};
-
-// The scanner of substitute_variables: finds the next reference in text and
-// cuts the text before it with a terminator.
-FoundReference find_next_reference(char* text);
 
 }  // namespace vexil

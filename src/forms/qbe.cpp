@@ -32,7 +32,8 @@ std::string_view trim(std::string_view t) {
     return t;
 }
 
-bool is_number(std::string_view t) {
+// An optional "+" or "-", then at least one digit, with at most one point.
+bool is_signed_decimal(std::string_view t) {
     std::size_t i = 0;
     if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
     std::size_t digits = 0;
@@ -164,7 +165,7 @@ void append_value(std::string& sql, std::string_view value, bool quoted) {
 
 bool is_sql_literal(std::string_view text) {
     std::string_view t = trim(text);
-    return is_number(t) || is_quoted_text(t);
+    return is_signed_decimal(t) || is_quoted_text(t);
 }
 
 namespace {

@@ -75,7 +75,7 @@ bool eval_if_condition(char* text) {
     error_text().clear();
     ExprValue value;
     char* cursor = text;
-    bool truth = eval_or(cursor, value) && value_is_true(value);
+    bool truth = eval_or(cursor, value).is_ok() && value_is_true(value);
     if (!error_text().empty()) report_error(error_text().view());
     return truth;
 }

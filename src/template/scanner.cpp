@@ -1,18 +1,22 @@
-// Template scanner and command dispatch.
+// Template scanner and command dispatch: the interpreter's only loop.
 //
-// process_template is the interpreter's only loop. It walks the current text
-// (a line of a file, or an in-memory template) with a scan position and a
-// mark: text between the mark and the scan position has been scanned but not
-// written yet. At a reference or a command the pending text is written first;
-// a command's own text is never written.
+// A TemplateScan walks the current text (a line of a file, or an in-memory
+// template) with a scan position and a mark: text between the mark and the
+// scan position has been scanned but not written yet. At a reference or a
+// command the pending text is written first; a command's own text is never
+// written. References are recognised by the reference scanner
+// (expr/reference.hpp); commands by the dispatch table below, whose handlers
+// live in commands.cpp. The command readers (read_command_text,
+// read_next_line) are shared with those handlers.
 #include "template/scanner.hpp"
 
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "base/scratch.hpp"
-#include "expr/skip_operand.hpp"
+#include "expr/reference.hpp"
 #include "template/commands.hpp"
 #include "template/conditions.hpp"
 #include "expr/substitute.hpp"
@@ -26,52 +30,51 @@ namespace {
 constexpr std::size_t kScanReadLimit = 2047;
 constexpr std::size_t kReaderReadLimit = 2048;
 
-bool is_name_char(char c) { return is_ascii_letter(c) || is_ascii_digit(c) || c == '_' || c == ' '; }
+// What opens a command (directly followed by a letter) and what ends it.
+constexpr std::string_view kCommandOpen = "<!--";
+constexpr std::string_view kCommandClose = "-->";
+
+char* find_command_close(char* text) { return std::strstr(text, kCommandClose.data()); }
 
 char* end_of_text(char* p) { return p + std::strlen(p); }
 
-// Everything a command handler needs to know about the scan.
+// A command keyword, the commands permission it needs and its handler.
 struct Dispatch {
-    const char* text;        // keyword as compared
-    std::size_t length;      // characters compared (a trailing blank included)
-    unsigned permission;     // 0: always allowed
+    std::string_view keyword;  // compared as a prefix, a trailing blank included
+    unsigned permission;       // 0: always allowed
     CommandHandler handler;
 };
 
 // The keywords in the order they are compared. A prefix comparison: "IF"
 // matches every word that begins with IF; keywords with a blank need it.
 const Dispatch kDispatchTable[] = {
-    {"IF", 2, 0, handle_if},
-    {"ELSE", 4, 0, handle_else},
-    {"ENDIF", 5, 0, handle_endif},
-    {"SET ", 4, kCmdSet, handle_set},
-    {"DATABASE ", 9, kCmdDatabase, handle_database},
-    {"SQL ", 4, kCmdSql, handle_sql},
-    {"QBE ", 4, kCmdQbe, handle_qbe},
-    {"EACHROW", 7, kCmdEachrow, handle_eachrow},
-    {"TABLE", 5, kCmdTable, handle_table},
-    {"UPDATEFORM ", 11, kCmdUpdateform, handle_updateform},
-    {"DEFAULT ", 8, kCmdDefault, handle_default},
-    {"TRANSLATE ", 10, kCmdTranslate, handle_translate},
-    {"FORMAT ", 7, kCmdFormat, handle_format},
-    {"EXEC ", 5, kCmdExec, handle_exec},
-    {"INCLUDE ", 8, kCmdInclude, handle_include},
-    {"REDIRECT ", 9, kCmdRedirect, handle_redirect},
-    {"OPTIONLIST ", 11, kCmdOptionlist, handle_optionlist},
-    {"OUTPUT", 6, kCmdOutput, handle_output},
-    {"EXIT", 4, kCmdExit, handle_exit},
+    {"IF", 0, handle_if},
+    {"ELSE", 0, handle_else},
+    {"ENDIF", 0, handle_endif},
+    {"SET ", kCmdSet, handle_set},
+    {"DATABASE ", kCmdDatabase, handle_database},
+    {"SQL ", kCmdSql, handle_sql},
+    {"QBE ", kCmdQbe, handle_qbe},
+    {"EACHROW", kCmdEachrow, handle_eachrow},
+    {"TABLE", kCmdTable, handle_table},
+    {"UPDATEFORM ", kCmdUpdateform, handle_updateform},
+    {"DEFAULT ", kCmdDefault, handle_default},
+    {"TRANSLATE ", kCmdTranslate, handle_translate},
+    {"FORMAT ", kCmdFormat, handle_format},
+    {"EXEC ", kCmdExec, handle_exec},
+    {"INCLUDE ", kCmdInclude, handle_include},
+    {"REDIRECT ", kCmdRedirect, handle_redirect},
+    {"OPTIONLIST ", kCmdOptionlist, handle_optionlist},
+    {"OUTPUT", kCmdOutput, handle_output},
+    {"EXIT", kCmdExit, handle_exit},
 };
 
-// Finds the end of a function reference's argument list: the ")" that closes
-// it, or nullptr when the text ends first. `open` points at the "(".
-char* find_closing_paren(char* open) {
-    char* p = open;
-    for (;;) {
-        ++p;  // past the "(" or the "," that ended the previous argument
-        skip_operand(p);
-        if (*p == ')') return p;
-        if (*p == '\0') return nullptr;
+// The table entry whose keyword the (upper-cased) text starts with, or nullptr.
+const Dispatch* find_command(const char* keyword) {
+    for (const Dispatch& entry : kDispatchTable) {
+        if (starts_with_keyword(keyword, entry.keyword)) return &entry;
     }
+    return nullptr;
 }
 
 // Expands the reference text that starts at `reference` (NUL-terminated by
@@ -138,13 +141,13 @@ bool read_command_text(TemplateSource& source, char* keyword, char* buffer, std:
     while (*p == ' ' || *p == '\t') ++p;
 
     bool found = true;
-    char* close = std::strstr(p, "-->");
+    char* close = find_command_close(p);
     while (close == nullptr) {
         char* end = end_of_text(p);
         append(p, std::size_t(end - p));
         if (read_next_line(source, kReaderReadLimit)) {
             p = source.position;
-            close = std::strstr(p, "-->");
+            close = find_command_close(p);
             continue;
         }
         report_error("Missing --> to mark end of command");
@@ -154,7 +157,7 @@ bool read_command_text(TemplateSource& source, char* keyword, char* buffer, std:
         p = end;
         close = end;
     }
-    source.position = found ? close + 3 : close;
+    source.position = found ? close + kCommandClose.size() : close;
 
     char* last = close;
     while (last > p && (last[-1] == ' ' || last[-1] == '\t')) --last;
@@ -166,117 +169,124 @@ bool read_command_text(TemplateSource& source, char* keyword, char* buffer, std:
     return found;
 }
 
+namespace {
+
+// One scan of a template source: the loop of process_template, one step per
+// kind of place the scan can stop at (end of text, "$", "<!--").
+class TemplateScan {
+public:
+    TemplateScan(TemplateSource& source, OutputChannel& output, CommandPermissions permissions,
+                 int options)
+        : source_(source), output_(output), permissions_(permissions), options_(options),
+          p_(source.position), mark_(p_) {}
+
+    RunStatus run() {
+        while (status_ == kRunGoesOn) {
+            if (*p_ == '\0') {
+                at_end_of_text();
+            } else if (*p_ == '$') {
+                at_dollar();
+            } else if (starts_with_keyword(p_, kCommandOpen) && is_ascii_letter(p_[kCommandOpen.size()])) {
+                at_comment();
+            } else {
+                ++p_;
+            }
+        }
+        return status_;
+    }
+
+private:
+    // Writes what is pending and reads the next line, or ends the run.
+    void at_end_of_text() {
+        if (level_enabled()) write_range(mark_, p_, output_);
+        if (read_next_line(source_, kScanReadLimit)) {
+            p_ = mark_ = source_.position;
+        } else {
+            status_ = kRunEnd;
+        }
+    }
+
+    // An escaped dollar loses its backslash; a reference is written expanded.
+    void at_dollar() {
+        if (!level_enabled()) {
+            ++p_;
+            return;
+        }
+        if (is_escaped_dollar(mark_, p_)) {
+            write_range(mark_, p_ - 1, output_);
+            mark_ = p_++;
+            return;
+        }
+        ReferenceScan found = scan_reference(p_);
+        if (found.kind == ReferenceScan::kNone) {
+            ++p_;
+            return;
+        }
+        write_range(mark_, p_, output_);
+        char* close = p_ + found.close;
+        if (found.kind == ReferenceScan::kUnclosedFunction) {
+            // The rest of the text is taken as the argument list.
+            report_error("String function missing right paren ')'");
+            write_reference(p_ + 1, options_, output_);
+            p_ = mark_ = close;
+            return;
+        }
+        char closing = *close;
+        *close = '\0';
+        write_reference(p_ + 1, options_, output_);
+        *close = closing;
+        p_ = mark_ = close + 1;
+    }
+
+    // "<!--" and a letter: a command when its keyword is known and permitted
+    // here, otherwise ordinary text (or nothing, at a disabled level).
+    void at_comment() {
+        bool enabled = level_enabled();
+        if (enabled) {
+            write_range(mark_, p_, output_);
+            mark_ = p_;
+        }
+        char* keyword = p_ + kCommandOpen.size();
+        for (char* k = keyword; is_ascii_letter(*k); ++k) *k = ascii_upper(*k);
+        const Dispatch* match = find_command(keyword);
+
+        if (match == nullptr || match->permission != 0) {
+            if (!enabled) {
+                // Nothing is written or run at a disabled level: skip the
+                // comment when it ends on this line.
+                char* close = find_command_close(keyword);
+                p_ = mark_ = close ? close + kCommandClose.size() : keyword;
+                return;
+            }
+            if (match == nullptr || !permissions_.allows(Command(match->permission))) {
+                p_ = keyword;  // not a command here: the comment is ordinary text
+                return;
+            }
+        }
+        source_.position = keyword;
+        ScanContext context{source_, output_, permissions_, options_, keyword};
+        status_ = match->handler(context);
+        p_ = mark_ = source_.position;
+    }
+
+    TemplateSource& source_;
+    OutputChannel& output_;
+    CommandPermissions permissions_;
+    int options_;
+    char* p_;     // scan position
+    char* mark_;  // start of the text scanned but not written yet
+    RunStatus status_ = kRunGoesOn;
+};
+
+}  // namespace
+
 RunStatus process_template(TemplateSource& source, OutputChannel& output,
                            CommandPermissions permissions, int options) {
     const SourceLocation* saved_location = report_location(&source.location);
     int saved_depth = if_state().depth;
     int saved_overflow = if_overflow();
 
-    char* p = source.position;
-    char* mark = p;
-    RunStatus status = kRunGoesOn;
-
-    while (status == kRunGoesOn) {
-        char c = *p;
-        if (c == '\0') {
-            if (level_enabled()) write_range(mark, p, output);
-            if (read_next_line(source, kScanReadLimit)) {
-                p = mark = source.position;
-            } else {
-                status = kRunEnd;
-            }
-            continue;
-        }
-
-        if (c == '$') {
-            if (!level_enabled()) {
-                ++p;
-                continue;
-            }
-            if (p > mark && p[-1] == '\\') {
-                // An escaped dollar: drop the backslash, keep the dollar as text.
-                write_range(mark, p - 1, output);
-                mark = p;
-                ++p;
-                continue;
-            }
-            if (!is_ascii_letter(p[1])) {
-                ++p;
-                continue;
-            }
-            char* q = p + 1;
-            while (is_name_char(*q)) ++q;
-            if (*q != '$' && *q != '(') {
-                ++p;
-                continue;
-            }
-            write_range(mark, p, output);
-            if (*q == '$') {
-                *q = '\0';
-                write_reference(p + 1, options, output);
-                *q = '$';
-                p = mark = q + 1;
-                continue;
-            }
-            char* close = find_closing_paren(q);
-            if (close == nullptr) {
-                report_error("String function missing right paren ')'");
-                write_reference(p + 1, options, output);
-                p = mark = end_of_text(q);
-                continue;
-            }
-            *close = '\0';
-            write_reference(p + 1, options, output);
-            *close = ')';
-            p = mark = close + 1;
-            continue;
-        }
-
-        if (c != '<') {
-            ++p;
-            continue;
-        }
-        if (!(p[1] == '!' && p[2] == '-' && p[3] == '-' && is_ascii_letter(p[4]))) {
-            ++p;
-            continue;
-        }
-
-        bool enabled = level_enabled();
-        if (enabled) {
-            write_range(mark, p, output);
-            mark = p;
-        }
-        char* keyword = p + 4;
-        for (char* k = keyword; is_ascii_letter(*k); ++k) *k = ascii_upper(*k);
-
-        const Dispatch* match = nullptr;
-        for (const Dispatch& entry : kDispatchTable) {
-            if (std::strncmp(keyword, entry.text, entry.length) == 0) {
-                match = &entry;
-                break;
-            }
-        }
-
-        if (match == nullptr || match->permission != 0) {
-            if (!enabled) {
-                // Nothing is written or run at a disabled level: skip the
-                // comment when it ends on this line.
-                char* close = std::strstr(keyword, "-->");
-                p = mark = close ? close + 3 : keyword;
-                continue;
-            }
-            if (match == nullptr || !permissions.allows(Command(match->permission))) {
-                // Not a command here: the comment is ordinary text.
-                p = keyword;
-                continue;
-            }
-        }
-
-        source.position = keyword;
-        ScanContext context{source, output, permissions, options, keyword};
-        status = match->handler(context);
-        p = mark = source.position;
-    }
+    RunStatus status = TemplateScan(source, output, permissions, options).run();
 
     if (status == kRunEnd) close_levels_above(saved_depth, saved_overflow);
     report_location(saved_location);

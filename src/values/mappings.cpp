@@ -1,4 +1,8 @@
-// TRANSLATE and FORMAT mappings.
+// TRANSLATE and FORMAT mappings: the tables the two commands define for the
+// run, and how a value is mapped through them when a reference is expanded.
+// A FORMAT picture lays a number into "#" and "0" positions (with sign and
+// currency) or, for any other value, fills its "#" positions with the
+// value's characters; $format() uses the same picture rules.
 #include "values/mappings.hpp"
 
 #include <array>
@@ -11,7 +15,9 @@
 namespace vexil {
 
 namespace {
-bool is_numeric_value(const char* value) {
+// FORMAT's numeric mode: a value that is not empty and holds nothing but
+// digits, points, signs and blanks (in any order).
+bool has_only_number_characters(const char* value) {
     if (value[0] == '\0') return false;
     for (const char* p = value; *p != '\0'; ++p) {
         if (!is_ascii_digit(*p) && *p != '.' && *p != '-' && *p != '+' && *p != ' ') return false;
@@ -104,29 +110,23 @@ const char* apply_format(std::string_view name, const char* value) {
     return picture ? format_picture(picture, value) : value;
 }
 
-const char* format_picture(const char* picture_text, const char* value) {
-    std::array<char, kMaxPicture + 1>& format_buffer = mapping_state().format_buffer;
-    char* buffer = format_buffer.data();
-    copy_bounded(buffer, format_buffer.size(), picture_text);
-    if (!is_numeric_value(value)) return format_text(buffer, value);
-
-    char* pic = buffer;
-    char sign_mode = '\0';
-    if (*pic == '-' || *pic == '+') sign_mode = *pic++;
-    char currency = '\0';
-    if (*pic == '$' || static_cast<unsigned char>(*pic) == 0xA3) currency = *pic++;
-
+namespace {
+// Numeric mode, integer part: the value's digits go right to left into the
+// "#" and "0" positions before the picture's point; then the currency and
+// sign characters are put before the first digit written. Returns where
+// the result starts in buffer. `pic` follows the sign and currency
+// characters at the start of the buffer.
+char* lay_integer_part(char* buffer, char* pic, char sign_mode, char currency, const char* value) {
     const char* v = value;
     if (*v == '-' || *v == '+') ++v;
     bool negative = std::strchr(value, '-') != nullptr;
-
     char* pic_point = std::strchr(pic, '.');
     const char* val_point = std::strchr(v, '.');
     char* pic_int_end = pic_point ? pic_point : pic + std::strlen(pic);
     const char* val_int_end = val_point ? val_point : v + std::strlen(v);
 
-    // Integer part, right to left. Cursors are kept as offsets so that
-    // "one before the start" never forms an out-of-range pointer.
+    // Cursors are kept as offsets so that "one before the start" never forms
+    // an out-of-range pointer.
     std::ptrdiff_t pc = (pic_int_end - pic) - 1;
     std::ptrdiff_t vc = (val_int_end - v) - 1;
     while (pc >= 0 && vc >= 0) {
@@ -146,11 +146,16 @@ const char* format_picture(const char* picture_text, const char* value) {
     if (currency != '\0') buffer[cursor--] = currency;
     bool show_sign = sign_mode == '+' || (sign_mode == '-' && negative);
     if (show_sign) buffer[cursor--] = (sign_mode == '+' && !negative) ? '+' : '-';
-    char* result = buffer + cursor + 1;
+    return buffer + cursor + 1;
+}
 
-    if (pic_point == nullptr) return result;
-
-    // Fraction part, left to right.
+// Numeric mode, fraction part: the digits after the value's point go left
+// to right into the positions after the picture's point (`pic_point`); an
+// unfilled "#" ends the result, an unfilled "0" stays.
+void lay_fraction(char* pic_point, const char* value) {
+    const char* v = value;
+    if (*v == '-' || *v == '+') ++v;
+    const char* val_point = std::strchr(v, '.');
     char* fp = pic_point + 1;
     const char* fv = val_point ? val_point + 1 : v + std::strlen(v);
     for (; *fp != '\0'; ++fp) {
@@ -162,6 +167,26 @@ const char* format_picture(const char* picture_text, const char* value) {
         }
     }
     *fp = '\0';
+}
+}  // namespace
+
+const char* format_picture(const char* picture_text, const char* value) {
+    std::array<char, kMaxPicture + 1>& format_buffer = mapping_state().format_buffer;
+    char* buffer = format_buffer.data();
+    copy_bounded(buffer, format_buffer.size(), picture_text);
+    if (!has_only_number_characters(value)) return format_text(buffer, value);
+
+    char* pic = buffer;
+    char sign_mode = '\0';
+    if (*pic == '-' || *pic == '+') sign_mode = *pic++;
+    char currency = '\0';
+    if (*pic == '$' || static_cast<unsigned char>(*pic) == 0xA3) currency = *pic++;
+
+    // The point is found before the integer part is laid in, which writes
+    // only before it.
+    char* pic_point = std::strchr(pic, '.');
+    char* result = lay_integer_part(buffer, pic, sign_mode, currency, value);
+    if (pic_point != nullptr) lay_fraction(pic_point, value);
     return result;
 }
 
