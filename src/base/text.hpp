@@ -76,6 +76,26 @@ private:
     std::size_t length_ = 0;
 };
 
+// Appends to a caller's buffer of `size` bytes (at least 1), cutting at its
+// capacity; what was written so far is always terminated.
+class BoundedWriter {
+public:
+    BoundedWriter(char* buffer, std::size_t size) : buffer_(buffer), size_(size) { buffer_[0] = '\0'; }
+    void append(const char* from, std::size_t n) {
+        std::size_t room = size_ - 1 - length_;
+        if (n > room) n = room;
+        if (n > 0) std::memcpy(buffer_ + length_, from, n);
+        length_ += n;
+        buffer_[length_] = '\0';
+    }
+    std::size_t length() const { return length_; }
+
+private:
+    char* buffer_;
+    std::size_t size_;
+    std::size_t length_ = 0;
+};
+
 // Copies text into dest (of dest_size bytes), cutting at dest_size - 1 and
 // always terminating. Returns the number of characters copied.
 std::size_t copy_bounded(char* dest, std::size_t dest_size, std::string_view text);

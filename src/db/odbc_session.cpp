@@ -106,7 +106,6 @@ Status connect(ConnectionHandle& connection, std::string_view connect_text, Resu
                                     static_cast<SQLSMALLINT>(text.size()), out.data(),
                                     static_cast<SQLSMALLINT>(out.size()), &out_length, SQL_DRIVER_NOPROMPT);
     if (!succeeded(rc)) return odbc_failure(db.environment.get(), connection.get(), SQL_NULL_HSTMT);
-    connection.mark_connected();
     if (rc == SQL_SUCCESS_WITH_INFO) {
         append_failure(result_text, odbc_failure(db.environment.get(), connection.get(), SQL_NULL_HSTMT));
     }

@@ -51,73 +51,42 @@ inline constexpr long kMinColumnPrecision = 254;
 
 using ResultText = TextBuffer<1024>;
 
-class StatementHandle {
+// An owned ODBC handle, released by `Release` when it is reset, replaced
+// or destroyed.
+template <void (*Release)(SQLHANDLE)>
+class OdbcHandle {
 public:
-    StatementHandle() = default;
-    StatementHandle(const StatementHandle&) = delete;
-    StatementHandle& operator=(const StatementHandle&) = delete;
-    ~StatementHandle() { reset(); }
+    OdbcHandle() = default;
+    OdbcHandle(const OdbcHandle&) = delete;
+    OdbcHandle& operator=(const OdbcHandle&) = delete;
+    ~OdbcHandle() { reset(); }
     void reset() {
-        if (handle_ != SQL_NULL_HSTMT) SQLFreeStmt(handle_, SQL_DROP);
-        handle_ = SQL_NULL_HSTMT;
+        if (handle_ != SQL_NULL_HANDLE) Release(handle_);
+        handle_ = SQL_NULL_HANDLE;
     }
-    SQLHSTMT get() const { return handle_; }
-    SQLHSTMT* out() {
+    SQLHANDLE get() const { return handle_; }
+    // Where an allocation writes the new handle (the old one is released).
+    SQLHANDLE* out() {
         reset();
         return &handle_;
     }
-    explicit operator bool() const { return handle_ != SQL_NULL_HSTMT; }
+    explicit operator bool() const { return handle_ != SQL_NULL_HANDLE; }
 
 private:
-    SQLHSTMT handle_ = SQL_NULL_HSTMT;
+    SQLHANDLE handle_ = SQL_NULL_HANDLE;
 };
 
-class ConnectionHandle {
-public:
-    ConnectionHandle() = default;
-    ConnectionHandle(const ConnectionHandle&) = delete;
-    ConnectionHandle& operator=(const ConnectionHandle&) = delete;
-    ~ConnectionHandle() { reset(); }
-    void reset() {
-        if (handle_ != SQL_NULL_HDBC) {
-            if (connected_) SQLDisconnect(handle_);
-            SQLFreeConnect(handle_);
-        }
-        handle_ = SQL_NULL_HDBC;
-        connected_ = false;
-    }
-    SQLHDBC get() const { return handle_; }
-    SQLHDBC* out() {
-        reset();
-        return &handle_;
-    }
-    void mark_connected() { connected_ = true; }
+inline void release_statement(SQLHANDLE h) { SQLFreeStmt(h, SQL_DROP); }
+// Disconnecting a connection that never connected only returns an error.
+inline void release_connection(SQLHANDLE h) {
+    SQLDisconnect(h);
+    SQLFreeConnect(h);
+}
+inline void release_environment(SQLHANDLE h) { SQLFreeEnv(h); }
 
-private:
-    SQLHDBC handle_ = SQL_NULL_HDBC;
-    bool connected_ = false;
-};
-
-class EnvironmentHandle {
-public:
-    EnvironmentHandle() = default;
-    EnvironmentHandle(const EnvironmentHandle&) = delete;
-    EnvironmentHandle& operator=(const EnvironmentHandle&) = delete;
-    ~EnvironmentHandle() { reset(); }
-    void reset() {
-        if (handle_ != SQL_NULL_HENV) SQLFreeEnv(handle_);
-        handle_ = SQL_NULL_HENV;
-    }
-    SQLHENV get() const { return handle_; }
-    SQLHENV* out() {
-        reset();
-        return &handle_;
-    }
-    explicit operator bool() const { return handle_ != SQL_NULL_HENV; }
-
-private:
-    SQLHENV handle_ = SQL_NULL_HENV;
-};
+using StatementHandle = OdbcHandle<release_statement>;
+using ConnectionHandle = OdbcHandle<release_connection>;
+using EnvironmentHandle = OdbcHandle<release_environment>;
 
 // One bound column. The driver writes the indicator and the value into heap
 // blocks of their own, so entries can move within the table while bound.

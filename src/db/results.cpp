@@ -6,12 +6,12 @@
 namespace vexil {
 
 void bind_result_variables(VariableTable& table, ResultItems& results) {
-    bind_builtin(table, "row", results.row_text.data());
-    bind_builtin(table, "rows_affected", results.rows_affected_text.data());
-    bind_builtin(table, "sql_statement", results.statement_text.data());
-    bind_builtin(table, "sql_error", results.result_text.data());
-    bind_builtin(table, "sql_result", results.result_text.data());
-    bind_builtin(table, "sql_status", results.status_text.data());
+    bind_builtins(table, {{"row", results.row_text.data()},
+                          {"rows_affected", results.rows_affected_text.data()},
+                          {"sql_statement", results.statement_text.data()},
+                          {"sql_error", results.result_text.data()},
+                          {"sql_result", results.result_text.data()},
+                          {"sql_status", results.status_text.data()}});
 }
 
 }  // namespace vexil

@@ -221,16 +221,25 @@ Status arithmetic(ExprValue& left, char op, ExprValue& right) {
     return Status::ok();
 }
 
-Status eval_product(char*& c, ExprValue& v) {
+using Level = Status (*)(char*& c, ExprValue& v);
+
+// One arithmetic level (sum or product): an operand of the next level up,
+// then optionally one of the level's two operators and the rest of the
+// level, so the operators group to the right.
+Status eval_arithmetic_level(char*& c, ExprValue& v, Level operand, Level rest, char op1, char op2) {
     LevelGuard guard;
     if (!guard.ok()) return fail_too_deep();
-    if (Status s = eval_unary(c, v); !s.is_ok()) return s;
+    if (Status s = operand(c, v); !s.is_ok()) return s;
     skip_blanks(c);
-    if (*c != '*' && *c != '/') return Status::ok();
+    if (*c != op1 && *c != op2) return Status::ok();
     char op = *c++;
     ExprValue right;
-    if (Status s = eval_product(c, right); !s.is_ok()) return s;
+    if (Status s = rest(c, right); !s.is_ok()) return s;
     return arithmetic(v, op, right);
+}
+
+Status eval_product(char*& c, ExprValue& v) {
+    return eval_arithmetic_level(c, v, eval_unary, eval_product, '*', '/');
 }
 
 // A text produced by an inner OR-expression lies above the scratch top,
@@ -592,15 +601,7 @@ Status eval_or(char*& c, ExprValue& v) {
 }
 
 Status eval_sum(char*& c, ExprValue& v) {
-    LevelGuard guard;
-    if (!guard.ok()) return fail_too_deep();
-    if (Status s = eval_product(c, v); !s.is_ok()) return s;
-    skip_blanks(c);
-    if (*c != '+' && *c != '-') return Status::ok();
-    char op = *c++;
-    ExprValue right;
-    if (Status s = eval_sum(c, right); !s.is_ok()) return s;
-    return arithmetic(v, op, right);
+    return eval_arithmetic_level(c, v, eval_product, eval_sum, '+', '-');
 }
 
 const char* eval_expression(char* text) {

@@ -59,15 +59,7 @@ char* find_loop_end(char* text, int& nesting) {
 }
 
 void read_loop_body(TemplateSource& source, char* keyword, char* buffer) {
-    std::size_t length = 0;
-    auto append = [&](const char* from, std::size_t n) {
-        std::size_t room = kLoopBufferSize - 1 - length;
-        if (n > room) n = room;
-        std::memcpy(buffer + length, from, n);
-        length += n;
-        buffer[length] = '\0';
-    };
-    buffer[0] = '\0';
+    BoundedWriter body(buffer, kLoopBufferSize);
 
     char* close = std::strstr(keyword, "-->");
     if (close == nullptr) {
@@ -80,7 +72,7 @@ void read_loop_body(TemplateSource& source, char* keyword, char* buffer) {
     int nesting = 0;
     char* end = find_loop_end(p, nesting);
     while (end == nullptr) {
-        append(p, std::strlen(p));
+        body.append(p, std::strlen(p));
         if (!read_next_line(source, kBodyReadLimit)) {
             report_error("Missing ENDROW to mark end of EACHROW");
             source.position = p + std::strlen(p);
@@ -91,7 +83,7 @@ void read_loop_body(TemplateSource& source, char* keyword, char* buffer) {
     }
     char* last = end;
     while (last > p && (last[-1] == ' ' || last[-1] == '\t')) --last;
-    append(p, std::size_t(last - p));
+    body.append(p, std::size_t(last - p));
 
     char* endrow_close = std::strstr(end + 6, "-->");
     if (endrow_close != nullptr) {

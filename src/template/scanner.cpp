@@ -127,14 +127,7 @@ bool read_next_line(TemplateSource& source, std::size_t limit) {
 }
 
 bool read_command_text(TemplateSource& source, char* keyword, char* buffer, std::size_t size) {
-    std::size_t length = 0;
-    auto append = [&](const char* from, std::size_t n) {
-        std::size_t room = size - 1 - length;
-        if (n > room) n = room;
-        std::memcpy(buffer + length, from, n);
-        length += n;
-    };
-    buffer[0] = '\0';
+    BoundedWriter text(buffer, size);
 
     char* p = keyword;
     while (is_ascii_letter(*p) || is_ascii_digit(*p)) ++p;
@@ -144,7 +137,7 @@ bool read_command_text(TemplateSource& source, char* keyword, char* buffer, std:
     char* close = find_command_close(p);
     while (close == nullptr) {
         char* end = end_of_text(p);
-        append(p, std::size_t(end - p));
+        text.append(p, std::size_t(end - p));
         if (read_next_line(source, kReaderReadLimit)) {
             p = source.position;
             close = find_command_close(p);
@@ -161,9 +154,8 @@ bool read_command_text(TemplateSource& source, char* keyword, char* buffer, std:
 
     char* last = close;
     while (last > p && (last[-1] == ' ' || last[-1] == '\t')) --last;
-    append(p, std::size_t(last - p));
-    buffer[length] = '\0';
-    for (std::size_t i = 0; i < length; ++i) {
+    text.append(p, std::size_t(last - p));
+    for (std::size_t i = 0; i < text.length(); ++i) {
         if (buffer[i] == '\n' || buffer[i] == '\t') buffer[i] = ' ';
     }
     return found;

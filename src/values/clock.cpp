@@ -14,16 +14,11 @@ constexpr const char* kDayNames[] = {"Sunday",   "Monday", "Tuesday", "Wednesday
 }  // namespace
 
 void bind_clock_variables(VariableTable& table, ClockState& clock) {
-    bind_builtin(table, "today", clock.today.data());
-    bind_builtin(table, "time", clock.time.data());
-    bind_builtin(table, "time24", clock.time24.data());
-    bind_builtin(table, "date_short", clock.date_short.data());
-    bind_builtin(table, "date_ymd", clock.date_ymd.data());
-    bind_builtin(table, "year", clock.year.data());
-    bind_builtin(table, "monthname", clock.monthname.data());
-    bind_builtin(table, "month", clock.month.data());
-    bind_builtin(table, "day", clock.day.data());
-    bind_builtin(table, "weekday", clock.weekday.data());
+    bind_builtins(table, {{"today", clock.today.data()},           {"time", clock.time.data()},
+                          {"time24", clock.time24.data()},         {"date_short", clock.date_short.data()},
+                          {"date_ymd", clock.date_ymd.data()},     {"year", clock.year.data()},
+                          {"monthname", clock.monthname.data()},   {"month", clock.month.data()},
+                          {"day", clock.day.data()},               {"weekday", clock.weekday.data()}});
 }
 
 void set_date_time_variables_at(const std::tm& local) {

@@ -34,9 +34,11 @@ VariableEntry* find_entry(std::string_view name) {
 }
 }  // namespace
 
-void bind_builtin(VariableTable& table, const char* name, char* buffer) {
-    if (table.count >= kMaxVariables) return;
-    table.entries[table.count++] = VariableEntry{const_cast<char*>(name), buffer, 0};
+void bind_builtins(VariableTable& table, std::initializer_list<Builtin> builtins) {
+    for (const Builtin& b : builtins) {
+        if (table.count >= kMaxVariables) return;
+        table.entries[table.count++] = VariableEntry{const_cast<char*>(b.name), b.buffer, 0};
+    }
 }
 
 const char* get_variable(std::string_view name) {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <array>
+#include <initializer_list>
 #include <string_view>
 
 namespace vexil {
@@ -35,10 +36,15 @@ struct VariableTable {
 
 VariableTable& variable_table();
 
-// Appends a built-in: an entry whose value is a buffer its producer owns
-// and rewrites. Built-ins are bound when a run is made, before any other
-// entry.
-void bind_builtin(VariableTable& table, const char* name, char* buffer);
+// A built-in: a name whose value is a buffer its producer owns and rewrites.
+struct Builtin {
+    const char* name;
+    char* buffer;
+};
+
+// Appends built-ins to the table, in order. Built-ins are bound when a run
+// is made, before any other entry.
+void bind_builtins(VariableTable& table, std::initializer_list<Builtin> builtins);
 
 // The value of the entry `name` (newest first): "" when there is none,
 // kEmptyMark when its value is absent or empty.
