@@ -41,6 +41,41 @@ void expand_connection_text() {
 
 }  // namespace
 
+void use_connect_text(std::string_view text) {
+    ResultItems& r = result_items();
+    r.database_command.assign(text);
+    r.connection_text = r.database_command.c_str();
+    r.connection_expanded = false;
+}
+
+const char* connect_text() {
+    const char* text = result_items().connection_text;
+    return text != nullptr ? text : "";
+}
+
+TextBuffer<kStatementSize>& statement_source() { return result_items().statement_source; }
+
+DbStatus statement_status() { return result_items().statement_status; }
+const char* statement_outcome() { return result_items().result_text.c_str(); }
+
+DbStatus fetch_next_row(bool count) {
+    ResultItems& r = result_items();
+    r.statement_status = fetch_row();
+    if (count && r.statement_status == kDbRow) {
+        ++r.row_counter;
+        r.row_text.format("%d", r.row_counter);
+    }
+    return r.statement_status;
+}
+
+int row_number() { return result_items().row_counter; }
+
+void restore_row_number(int row) {
+    ResultItems& r = result_items();
+    r.row_counter = row;
+    r.row_text.format("%d", r.row_counter);
+}
+
 Status require_connection() {
     ResultItems& r = result_items();
     if (r.connection_text == nullptr || r.connection_text[0] == '\0') {

@@ -6,6 +6,8 @@
 #pragma once
 
 #include "base/status.hpp"
+#include "db/odbc_session.hpp"
+#include "db/results.hpp"
 
 namespace vexil {
 
@@ -26,6 +28,32 @@ void run_sql_command(const char* statement);
 // writes it into the page. With one, its references are expanded, once per
 // DATABASE command (or once for the form's "database" field).
 Status require_connection();
+
+// Makes `text` (a DATABASE command's text or the form's "database" field)
+// the connect text of the statements that follow; its references are
+// expanded when the first of them needs it. A text longer than a connect
+// text may be is kept too long, so that it is refused rather than cut.
+void use_connect_text(std::string_view text);
+
+// The connect text in use, expanded once a statement has run ("" for none).
+const char* connect_text();
+
+// The buffer that holds the SQL command's text as written, or the statement
+// a form command built.
+TextBuffer<kStatementSize>& statement_source();
+
+// The outcome of the last statement or fetch, and its text (sql_result).
+DbStatus statement_status();
+const char* statement_outcome();
+
+// Fetches the next row of the current statement and records the status;
+// with `count` the row number goes up when a row came. Returns the status.
+DbStatus fetch_next_row(bool count);
+
+// The current row number, to keep across a nested run of a loop body and
+// set back afterwards.
+int row_number();
+void restore_row_number(int row);
 
 // Substitutes the statement (with the options of SQL statements) into the
 // statement text and executes it on the current level, leaving the status,

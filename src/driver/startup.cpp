@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "db/results.hpp"
+#include "db/sql_command.hpp"
 #include "driver/driver.hpp"
 #include "request/form_data.hpp"
 #include "values/mappings.hpp"
@@ -68,7 +68,7 @@ Status load_cgi_variables() {
     DriverState& driver = driver_state();
     driver.input_name = form_value("input");
     driver.output_name = form_value_or("output", driver.output_buffer.c_str());
-    result_items().connection_text = form_value("database");
+    use_connect_text(form_value("database"));
 
     const char* header = form_value_or("sql_header", kDefaultHeader);
     const char* title = form_value_or("sql_title", kDefaultTitle);

@@ -38,7 +38,7 @@ char* build_option_list_statement(char* text) {
     } else {
         name = rest.substr(0, rest.find(' '));
     }
-    TextBuffer<kStatementSize>& sql = result_items().statement_source;
+    TextBuffer<kStatementSize>& sql = statement_source();
     if (name.empty()) {
         // Nothing names a column (a size alone): there is no statement.
         sql.clear();
@@ -64,7 +64,6 @@ char* build_option_list_statement(char* text) {
 }
 
 void write_option_list(char* statement, OutputChannel& output) {
-    ResultItems& r = result_items();
     if (Status missing = require_connection(); !missing.is_ok()) {
         write_fragment(missing.message(), output);
         return;
@@ -75,17 +74,17 @@ void write_option_list(char* statement, OutputChannel& output) {
         return;
     }
     execute_substituted(statement);
-    if (r.statement_status == kDbRow) {
-        r.statement_status = fetch_row();
-        if (r.statement_status == kDbRow && column_value(name)[0] != '\0') {
+    if (statement_status() == kDbRow) {
+        DbStatus status = fetch_next_row(false);
+        if (status == kDbRow && column_value(name)[0] != '\0') {
             std::string list = "<SELECT NAME=\"";
             append_html_escaped(list, name);
             list += "\" SIZE=" + std::to_string(forms_state().option_list_size) + ">\n";
-            while (r.statement_status == kDbRow) {
+            while (status == kDbRow) {
                 list += "<OPTION>";
                 append_html_escaped(list, column_value(name));
                 list += "\n";
-                r.statement_status = fetch_row();
+                status = fetch_next_row(false);
             }
             list += "</SELECT>\n";
             write_fragment(list, output);

@@ -18,7 +18,7 @@
 #include "base/scratch.hpp"
 #include "base/status.hpp"
 #include "base/text.hpp"
-#include "db/results.hpp"
+#include "db/sql_command.hpp"
 #include "forms/form_options.hpp"
 #include "values/variable_table.hpp"
 
@@ -274,7 +274,7 @@ Status append_search_condition(std::string& sql, std::string_view column, bool t
 }
 
 char* build_qbe_statement(char* options) {
-    TextBuffer<kStatementSize>& statement = result_items().statement_source;
+    TextBuffer<kStatementSize>& statement = statement_source();
     char* saved_top = scratch_top();
     statement.clear();
     Status status = build_query(options, statement);

@@ -11,7 +11,7 @@
 #include "base/scratch.hpp"
 #include "base/status.hpp"
 #include "base/text.hpp"
-#include "db/results.hpp"
+#include "db/sql_command.hpp"
 #include "forms/form_options.hpp"
 #include "forms/table_output.hpp"
 #include "request/form_data.hpp"
@@ -166,7 +166,7 @@ Status complete_form(UpdateForm& form) {
 // fit is refused whole, since a cut one would post back an UPDATE that loses
 // data.
 Status store_form(UpdateForm& form, Status status, char* row_template, TableHeader& table_header) {
-    TextBuffer<kStatementSize>& statement = result_items().statement_source;
+    TextBuffer<kStatementSize>& statement = statement_source();
     if (form.statement.size() >= statement.bytes() || form.rows.size() >= kRowTemplateSize ||
         form.header.size() >= kTableHeaderSize) {
         status = Status::failure("Too many columns for UPDATEFORM command");
@@ -193,7 +193,7 @@ void build_update_form(char* options, char* row_template, TableHeader& table_hea
     form.header = "<FORM METHOD=\"POST\" ACTION=\"";
     append_html_escaped(form.header, action);
     form.header += "\"><TABLE>\n";
-    form.statement = result_items().statement_source.view();
+    form.statement = statement_source().view();
 
     Status status = read_options(form, options);
     if (status.is_ok()) status = complete_form(form);
@@ -207,11 +207,10 @@ void build_update_form(char* options, char* row_template, TableHeader& table_hea
 }
 
 void write_form_end(OutputChannel& output) {
-    const ResultItems& r = result_items();
     std::string end = "</TABLE>\n<INPUT NAME=\"database\" TYPE=\"hidden\" VALUE=\"";
-    append_html_escaped(end, r.connection_text ? r.connection_text : "");
+    append_html_escaped(end, connect_text());
     end += "\">\n<INPUT NAME=\"sql\" TYPE=\"hidden\" VALUE=\"";
-    append_html_escaped(end, r.statement_source.view());
+    append_html_escaped(end, statement_source().view());
     end += "\">\n<P><INPUT TYPE=\"submit\" VALUE=\"Update\"></FORM>\n";
     write_fragment(end, output);
 }

@@ -126,15 +126,14 @@ RunStatus handle_set(ScanContext& scan) {
 }
 
 RunStatus handle_database(ScanContext& scan) {
-    ResultItems& results = result_items();
-    read_command_text(scan.source, scan.keyword, results.database_command);
-    results.connection_text = results.database_command.c_str();
-    results.connection_expanded = false;
+    TextBuffer<kCommandTextSize>& text = scanner_state().command;
+    read_command_text(scan.source, scan.keyword, text);
+    use_connect_text(text.view());
     return kRunGoesOn;
 }
 
 RunStatus handle_sql(ScanContext& scan) {
-    TextBuffer<kStatementSize>& sql = result_items().statement_source;
+    TextBuffer<kStatementSize>& sql = statement_source();
     read_command_text(scan.source, scan.keyword, sql);
     leave_row_modes();
     run_sql_command(sql.data());

@@ -9,7 +9,7 @@
 
 #include "base/output.hpp"
 #include "db/odbc_session.hpp"
-#include "db/results.hpp"
+#include "db/sql_command.hpp"
 #include "expr/substitute.hpp"
 #include "forms/update_form.hpp"
 
@@ -94,45 +94,49 @@ void read_loop_body(TemplateSource& source, char* keyword, char* buffer) {
     }
 }
 
+namespace {
+// Runs the body for the current row and every row after it. The body's
+// statements get a level of their own, and the row number is set back after
+// each run, since a query inside the body numbers its own rows.
+RunStatus run_body_per_row(char* body, OutputChannel& output, CommandPermissions permissions,
+                           std::string_view header) {
+    const FormsState& forms = forms_state();
+    int options = forms.form_mode ? kOptionsFormRow : kOptionsLoopBody;
+    RunStatus result;
+    do {
+        if (forms.form_mode) write_fragment(header, output);
+        int saved_row = row_number();
+        push_statement_level();
+        result = run_template_text(body, output, permissions, options);
+        restore_row_number(saved_row);
+        pop_statement_level();
+        if (result != kRunEnd) break;
+        if (forms.form_mode) write_form_end(output);
+    } while (fetch_next_row(true) == kDbRow);
+    return result;
+}
+}  // namespace
+
 RunStatus run_row_loop(char* body, OutputChannel& output, CommandPermissions permissions) {
-    ResultItems& r = result_items();
     const FormsState& forms = forms_state();
     RowLoopState& loops = row_loop_state();
     int depth = loops.loop_depth++;
     std::string_view header = loops.headers[std::size_t(depth)].view();
-    RunStatus result = kRunGoesOn;
     CommandPermissions body_permissions{permissions.bits & kLoopBodyCommands};
+    RunStatus result = kRunGoesOn;
 
-    if (body[0] != '\0') {
-        if (r.statement_status != kDbRow) {
-            if (forms.table_mode || forms.form_mode) {
-                TextBuffer<1100> message;
-                message.format("<P><B>%s</B><P>\n", r.result_text.c_str());
-                write_fragment(message.view(), output);
-            }
-        } else {
-            if (forms.table_mode) write_fragment(header, output);
-            do {
-                if (forms.form_mode) write_fragment(header, output);
-                int saved_row = r.row_counter;
-                push_statement_level();
-                int options = forms.form_mode ? kOptionsFormRow : kOptionsLoopBody;
-                result = run_template_text(body, output, body_permissions, options);
-                r.row_counter = saved_row;
-                r.row_text.format("%d", r.row_counter);
-                pop_statement_level();
-                if (result == kRunFailed) break;
-                if (result == kRunEnd) {
-                    if (forms.form_mode) write_form_end(output);
-                    r.statement_status = fetch_row();
-                    if (r.statement_status == kDbRow) {
-                        ++r.row_counter;
-                        r.row_text.format("%d", r.row_counter);
-                    }
-                }
-            } while (r.statement_status == kDbRow && result == kRunEnd);
-            if (forms.table_mode && result != kRunFailed) write_fragment("</TABLE>\n", output);
+    if (body[0] == '\0') {
+        // Nothing to run.
+    } else if (statement_status() != kDbRow) {
+        if (forms.table_mode || forms.form_mode) {
+            TextBuffer<1100> message;
+            message.format("<P><B>%s</B><P>\n", statement_outcome());
+            write_fragment(message.view(), output);
         }
+    } else {
+        if (forms.table_mode) write_fragment(header, output);
+        result = run_body_per_row(body, output, body_permissions, header);
+        if (forms.table_mode && result != kRunFailed) write_fragment("</TABLE>\n", output);
     }
 
     if (--loops.loop_depth == 0) release_loop_buffers();
