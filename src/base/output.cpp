@@ -6,6 +6,8 @@
 // first byte on standard output, whoever writes it.
 #include "base/output.hpp"
 
+#include "base/policy.hpp"
+
 namespace vexil {
 
 namespace {
@@ -31,8 +33,21 @@ void write_content_type(const char* type) {
 void send_content_header() {
     OutputState& state = output_state();
     if (state.header_sent || !state.web_run) return;
-    write_content_type("text/html");
+    const RunPolicy& policy = run_policy();
+    if (policy.locked) {
+        std::fprintf(standard_output(), "Content-Type: text/html; charset=%s\n\n", policy.charset.c_str());
+    } else {
+        write_content_type("text/html");
+    }
     state.header_sent = true;
+}
+
+void write_refusal(const char* status, std::string_view page) {
+    OutputState& state = output_state();
+    std::fprintf(standard_output(), "Status: %s\nContent-Type: text/html; charset=%s\n\n", status,
+                 run_policy().charset.c_str());
+    state.header_sent = true;
+    put(standard_output(), page);
 }
 
 void write_text(std::string_view text, OutputChannel& output) {
@@ -40,6 +55,7 @@ void write_text(std::string_view text, OutputChannel& output) {
     OutputState& state = output_state();
     if (text.size() == 1 && text[0] == '\n' && state.last_output_char == '\n') return;
     if (output.is_standard()) send_content_header();
+    count_output(text.size());
     put(output.stream, text);
     state.last_output_char = text.back();
 }
@@ -47,6 +63,7 @@ void write_text(std::string_view text, OutputChannel& output) {
 void write_fragment(std::string_view text, OutputChannel& output) {
     if (text.empty() || output.stream == nullptr) return;
     if (output.is_standard()) send_content_header();
+    count_output(text.size());
     put(output.stream, text);
 }
 

@@ -70,8 +70,12 @@ inline void write_range(const char* start, const char* end, OutputChannel& outpu
 // header goes first, so nothing ever precedes it.
 void write_fragment(std::string_view text, OutputChannel& output);
 
-// Writes "Content-type: text/html" and an empty line once, in a web run only.
+// Writes the header ("Content-type: text/html", in a locked run with the
+// charset) and an empty line once, in a web run only.
 void send_content_header();
+// Answers a web request with a status line ("404 Not Found"), the header and
+// a short page, before anything else was written.
+void write_refusal(const char* status, std::string_view page);
 // Writes "Content-type: <type>" and an empty line to standard output.
 void write_content_type(const char* type);
 
@@ -83,6 +87,14 @@ void report_error(std::string_view message);
 // termination page and ends the run: the one way a run stops from deep
 // inside (running out of memory).
 class RunAborted : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Thrown when a locked run reaches one of its limits (output size, number
+// of references); the driver reports the message in the page and ends the
+// run.
+class RunStopped : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };

@@ -33,6 +33,7 @@ Run& active_run() {
 }
 
 TrackedMemory& tracked_memory() { return active_run().memory; }
+RunPolicy& run_policy() { return active_run().policy; }
 OutputState& output_state() { return active_run().output; }
 OutputFileState& output_file_state() { return active_run().output_file; }
 ScratchArea& scratch_area() { return active_run().scratch; }

@@ -11,6 +11,7 @@
 
 #include "base/output.hpp"
 #include "base/output_files.hpp"
+#include "base/policy.hpp"
 #include "base/scratch.hpp"
 #include "base/tracked_memory.hpp"
 #include "db/odbc_session.hpp"
@@ -32,6 +33,7 @@ namespace vexil {
 // before the tracked memory that other members may point into.
 struct Run {
     TrackedMemory memory;         // base: blocks released when the run ends
+    RunPolicy policy;             // base: what the run may do, and its limits
     OutputState output;           // base: header, blank-line rule, report location
     OutputFileState output_file;  // base: the current output file
     ScratchArea scratch;          // base: temporary texts

@@ -17,6 +17,7 @@ struct FormField {
     char* name = nullptr;       // decoded name; nullptr marks the terminating entry
     char* value = nullptr;      // decoded value; nullptr when the pair had no "="
     std::uint32_t capacity = 0; // bytes in the value's buffer (0 when absent)
+    bool trusted = false;       // a value this site wrote into its own signed form
 };
 
 // The request of a web run.

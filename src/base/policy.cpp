@@ -1,0 +1,125 @@
+// Run policy: reading the site's settings and confining file names to the
+// site's folders.
+#include "base/policy.hpp"
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sys/stat.h>
+
+#include "base/output.hpp"
+
+namespace vexil {
+
+namespace {
+const char* env(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+// The real path of an existing folder, or "".
+std::string real_folder(const char* name) {
+    if (name[0] == '\0') return {};
+    char resolved[PATH_MAX];
+    if (::realpath(name, resolved) == nullptr) return {};
+    struct stat info;
+    if (::stat(resolved, &info) != 0 || !S_ISDIR(info.st_mode)) return {};
+    std::string path(resolved);
+    if (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path;
+}
+
+std::string read_secret(const char* file) {
+    if (file[0] == '\0') return {};
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return {};
+    std::string key((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    while (!key.empty() && (key.back() == '\n' || key.back() == '\r')) key.pop_back();
+    return key.size() >= kMinSecretLength ? key : std::string();
+}
+
+bool lies_inside(const std::string& root, const std::string& path) {
+    if (root == "/") return path.size() > 1 && path[0] == '/';
+    return path.size() > root.size() + 1 && path.compare(0, root.size(), root) == 0 &&
+           path[root.size()] == '/';
+}
+
+// root + "/" + name with a leading "/" of the name dropped; "" for a name
+// holding a NUL or nothing.
+std::string joined(const std::string& root, std::string_view name) {
+    while (!name.empty() && name.front() == '/') name.remove_prefix(1);
+    if (name.empty() || name.find('\0') != std::string_view::npos) return {};
+    return root + "/" + std::string(name);
+}
+}  // namespace
+
+void load_web_policy(RunPolicy& policy) {
+    policy = RunPolicy{};
+    if (std::string_view(env("VEXIL_OPEN")) == "1") return;
+    policy.locked = true;
+    policy.template_root = real_folder(env("VEXIL_TEMPLATE_ROOT"));
+    policy.root_given = !policy.template_root.empty();
+    policy.output_root = real_folder(env("VEXIL_OUTPUT_ROOT"));
+    policy.allow_exec = std::string_view(env("VEXIL_ALLOW_EXEC")) == "1";
+    policy.secret = read_secret(env("VEXIL_SECRET_FILE"));
+    if (const char* charset = env("VEXIL_CHARSET"); charset[0] != '\0') policy.charset = charset;
+    policy.max_output = kDefaultMaxOutput;
+    if (const char* max = env("VEXIL_MAX_OUTPUT"); max[0] != '\0') {
+        char* end = nullptr;
+        unsigned long long n = std::strtoull(max, &end, 10);
+        if (end != max && *end == '\0' && n > 0) policy.max_output = std::size_t(n);
+    }
+    policy.max_references = kMaxReferences;
+}
+
+bool resolve_inside(const std::string& root, std::string_view name, std::string& path,
+                    std::string& shown) {
+    std::string wanted = joined(root, name);
+    if (wanted.empty() || root.empty()) return false;
+    char resolved[PATH_MAX];
+    if (::realpath(wanted.c_str(), resolved) == nullptr) return false;
+    struct stat info;
+    if (::stat(resolved, &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    path = resolved;
+    if (!lies_inside(root, path)) return false;
+    shown = path.substr(root == "/" ? 1 : root.size() + 1);
+    return true;
+}
+
+bool resolve_new_file_inside(const std::string& root, std::string_view name, std::string& path) {
+    std::string wanted = joined(root, name);
+    if (wanted.empty() || root.empty() || wanted.back() == '/') return false;
+    std::size_t slash = wanted.rfind('/');
+    std::string file = wanted.substr(slash + 1);
+    if (file == "." || file == "..") return false;
+    std::string folder = real_folder(wanted.substr(0, slash).c_str());
+    if (folder.empty() || (folder != root && !lies_inside(root, folder))) return false;
+    path = folder + "/" + file;
+    // An existing file of that name (a link included) must itself lie inside.
+    char resolved[PATH_MAX];
+    if (::realpath(path.c_str(), resolved) != nullptr && !lies_inside(root, resolved)) return false;
+    return true;
+}
+
+void count_reference() {
+    RunPolicy& policy = run_policy();
+    if (policy.max_references == 0) return;
+    if (++policy.references > policy.max_references) {
+        policy.max_references = 0;  // the report itself may expand nothing more
+        throw RunStopped("This page expands too many references: it was stopped.");
+    }
+}
+
+void count_output(std::size_t bytes) {
+    RunPolicy& policy = run_policy();
+    if (policy.max_output == 0) return;
+    policy.output_bytes += bytes;
+    if (policy.output_bytes > policy.max_output) {
+        policy.max_output = 0;  // the report itself is written
+        throw RunStopped("This page grew too large: it was stopped.");
+    }
+}
+
+}  // namespace vexil
