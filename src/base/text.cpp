@@ -42,13 +42,20 @@ bool starts_with_nocase(const char* text, std::string_view keyword, std::size_t 
     return true;
 }
 
-void append_html_escaped(std::string& dest, std::string_view text) {
+void append_html_escaped(std::string& dest, std::string_view text, bool apostrophe) {
     for (char c : text) {
         switch (c) {
             case '&': dest += "&amp;"; break;
             case '<': dest += "&lt;"; break;
             case '>': dest += "&gt;"; break;
             case '"': dest += "&quot;"; break;
+            case '\'':
+                if (apostrophe) {
+                    dest += "&#39;";
+                } else {
+                    dest += c;
+                }
+                break;
             default: dest += c;
         }
     }

@@ -124,7 +124,8 @@ inline bool starts_with_keyword(const char* text, std::string_view keyword) {
     return starts_with_nocase(text, keyword, keyword.size());
 }
 
-// Appends text to dest with "&", "<", ">" and '"' written as entities.
-void append_html_escaped(std::string& dest, std::string_view text);
+// Appends text to dest with "&", "<", ">" and '"' written as entities, and
+// with `apostrophe` also "'" (as "&#39;").
+void append_html_escaped(std::string& dest, std::string_view text, bool apostrophe = false);
 
 }  // namespace vexil

@@ -112,6 +112,18 @@ Status connect(ConnectionHandle& connection, std::string_view connect_text, Resu
     return Status::ok();
 }
 
+// Whether a connected database reads "\" in quoted literals as an escape:
+// not SQLite, not PostgreSQL (whose plain literals keep backslashes; its
+// E'...' literals are recognised where values are placed), and everything
+// else to be safe.
+bool reads_backslash_escapes(SQLHDBC dbc) {
+    SQLCHAR name[64] = {0};
+    SQLSMALLINT length = 0;
+    if (!succeeded(SQLGetInfo(dbc, SQL_DBMS_NAME, name, sizeof name, &length))) return true;
+    std::string_view dbms(reinterpret_cast<const char*>(name));
+    return !(starts_with_keyword(dbms, "SQLite") || starts_with_keyword(dbms, "PostgreSQL"));
+}
+
 // Makes the connection for connect_text the current one: a cached one with
 // the same whole text, else a new one.
 Status open_connection(std::string_view connect_text, ResultText& result_text) {
@@ -138,6 +150,7 @@ Status open_connection(std::string_view connect_text, ResultText& result_text) {
         return status;
     }
     db.connect_texts[slot].assign(connect_text);
+    db.backslash_escapes[std::size_t(slot)] = reads_backslash_escapes(db.connections[slot].get());
     db.current_slot = slot;
     db.ready = true;
     return Status::ok();
@@ -292,6 +305,13 @@ const ResultColumn* find_entry(std::string_view name) {
 Status check_connect_text_length(std::string_view connect_text) {
     if (connect_text.size() < kConnectTextSize) return Status::ok();
     return Status::failure("Connect text longer than %zu characters", kConnectTextSize - 1);
+}
+
+bool backslash_escapes(const char* connect_text) {
+    ResultText ignored;
+    if (!open_connection(connect_text, ignored).is_ok()) return true;
+    DbSession& db = db_session();
+    return db.backslash_escapes[std::size_t(db.current_slot)];
 }
 
 DbStatus execute_statement(const char* connect_text, char* statement, ResultText& result_text,

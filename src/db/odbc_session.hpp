@@ -106,6 +106,7 @@ struct DbSession {
     bool ready = false;                                    // slots below are valid
     std::array<ConnectionHandle, kConnectionSlots> connections;
     std::array<TextBuffer<kConnectTextSize>, kConnectionSlots> connect_texts;
+    std::array<bool, kConnectionSlots> backslash_escapes{};  // the database reads "\" in quotes as an escape
     int slot_count = 0;
     int current_slot = 0;
     std::array<StatementHandle, kStatementLevels> statements;  // one per level
@@ -130,6 +131,11 @@ Status check_connect_text_length(std::string_view connect_text);
 // result_text first and leaves the outcome or diagnostic there.
 DbStatus execute_statement(const char* connect_text, char* statement, ResultText& result_text,
                            int& affected_rows);
+
+// Whether the database behind connect_text treats a backslash inside a
+// quoted literal as an escape character (connecting when needed). Unknown
+// databases, and a connection that fails, count as treating it so.
+bool backslash_escapes(const char* connect_text);
 
 // Fetches the next row of the current level's statement: kDbRow, or
 // kDbNoRows once none is left, or kDbFailed with the driver's diagnostic in

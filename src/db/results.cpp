@@ -8,9 +8,9 @@ namespace vexil {
 void bind_result_variables(VariableTable& table, ResultItems& results) {
     bind_builtins(table, {{"row", results.row_text.data()},
                           {"rows_affected", results.rows_affected_text.data()},
-                          {"sql_statement", results.statement_text.data()},
-                          {"sql_error", results.result_text.data()},
-                          {"sql_result", results.result_text.data()},
+                          {"sql_statement", results.statement_text.data(), true},
+                          {"sql_error", results.result_text.data(), true},
+                          {"sql_result", results.result_text.data(), true},
                           {"sql_status", results.status_text.data()}});
 }
 

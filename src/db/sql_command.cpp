@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "base/policy.hpp"
 #include "base/output.hpp"
 #include "db/odbc_session.hpp"
 #include "db/results.hpp"
@@ -92,8 +93,17 @@ void execute_substituted(const char* statement) {
     // The statement is substituted from a copy: the SQL buffer keeps the
     // text as written (an update form may append its WHERE clause to it).
     std::string source(statement);
-    substitute_variables(source.data(), r.statement_text.data(), r.statement_text.bytes(), kOptionsSql);
+    bool escapes = is_locked_run() && backslash_escapes(r.connection_text);
+    Status placed = substitute_statement(source.data(), r.statement_text.data(), r.statement_text.bytes(), escapes);
     r.statement_text.sync_length();
+    if (!placed.is_ok()) {
+        // Nothing runs: a statement with a value out of place, or one that
+        // would have been cut.
+        r.result_text.assign(placed.message());
+        r.statement_status = kDbFailed;
+        report_error(r.result_text.view());
+        return;
+    }
     r.statement_status =
         execute_statement(r.connection_text, r.statement_text.data(), r.result_text, r.affected_rows);
     r.statement_text.sync_length();

@@ -9,10 +9,12 @@
 #include <cstring>
 #include <string_view>
 
+#include "base/policy.hpp"
 #include "base/text.hpp"
 #include "base/output.hpp"
 #include "base/status.hpp"
 #include "expr/evaluator.hpp"
+#include "expr/expr_state.hpp"
 #include "values/mappings.hpp"
 
 namespace vexil {
@@ -67,6 +69,11 @@ Status call_hex(StringCall& call) {
 // A text is evaluated once more; a failure there is not reported and gives
 // the text itself.
 Status call_eval(StringCall& call) {
+    // A value from outside is data: it is never evaluated as an expression.
+    if (is_locked_run() && expr_state().outside_seen) {
+        call.put(call.text);
+        return Status::ok();
+    }
     ExprValue again;
     char* cursor = call.kept;
     if (call.first.kind == ValueKind::Text && eval_or(cursor, again).is_ok()) {
@@ -76,6 +83,13 @@ Status call_eval(StringCall& call) {
         call.put(call.text);
     }
     error_text().clear();
+    return Status::ok();
+}
+
+// raw: the text as it is; in a locked run, what a reference writes into the
+// page is escaped unless it is a raw call (for columns that hold HTML).
+Status call_raw(StringCall& call) {
+    call.put(call.text);
     return Status::ok();
 }
 
@@ -130,6 +144,7 @@ struct StringFunction {
 constexpr StringFunction kStringFunctions[] = {
     {"url", call_url, nullptr, nullptr},     {"hex", call_hex, nullptr, nullptr},
     {"eval", call_eval, nullptr, nullptr},   {"asc", call_asc, nullptr, nullptr},
+    {"raw", call_raw, nullptr, nullptr},
     {"left", nullptr, left_of, nullptr},     {"right", nullptr, right_of, nullptr},
     {"mid", nullptr, mid_from, mid_of},
 };

@@ -10,6 +10,7 @@
 
 #include "base/text.hpp"
 #include "base/output.hpp"
+#include "base/policy.hpp"
 #include "expr/expr_state.hpp"
 #include "expr/reference.hpp"
 #include "values/mappings.hpp"
@@ -43,16 +44,27 @@ const char* expand_function(char* reference, char* paren, int options, WorkArea 
 }
 
 const char* expand_variable(char* reference, int options, WorkArea work) {
-    const char* value = lookup_value(reference);
-    if (value[0] == '\0') return undefined_reference(reference, options, work);
-    value = translate_value(reference, value);
+    FoundValue found = lookup(reference);
+    if (found.text[0] == '\0') return undefined_reference(reference, options, work);
+    const char* value = found.text;
+    bool outside = found.outside;
+    if ((options & kSubstAsStored) == 0) {
+        // A translation is the template's own text.
+        const char* translated = translate_value(reference, value);
+        if (translated != value) outside = false;
+        value = translated;
+    }
     if (std::strcmp(value, kEmptyMark) == 0) {
         // The replacement of an empty value is final: no picture is laid
         // over "&nbsp;".
         if (options & kSubstEmptyNothing) return "";
         if (options & kSubstEmptyNbsp) return "&nbsp;";
     }
-    if (std::strchr(value, '$') != nullptr) {
+    if (outside) expr_state().outside_seen = true;
+    // A value from outside is data in a locked run, and a stored value is
+    // shown as stored: neither is expanded again.
+    bool as_template = (options & kSubstAsStored) == 0 && !(outside && is_locked_run());
+    if (as_template && std::strchr(value, '$') != nullptr) {
         const char* self = std::strstr(value, reference);
         std::size_t n = std::strlen(reference);
         if (self != nullptr && self > value && self[-1] == '$' && self[n] == '$') return value;
@@ -152,13 +164,124 @@ std::size_t append_doubling_quotes(char* dest, std::size_t dest_size, std::size_
 }
 }  // namespace
 
-void substitute_variables(char* text, char* dest, std::size_t dest_size, int options) {
-    if (dest_size == 0) return;
+namespace {
+// How a locked run places values from outside into a text that will be run.
+struct OutsideRule {
+    enum Kind { kSql, kShell } kind;
+    bool backslash_escapes = false;  // kSql: "\" inside quotes is an escape character
+    Status status;                   // the first refusal
+};
+
+// The quoting in force at the end of `built`: outside quotes, or inside a
+// single- or double-quoted stretch. For SQL, whether the single-quoted
+// literal is an escape string (E'...'); for the shell, a backslash outside
+// single quotes takes the next character literally.
+struct QuoteState {
+    char quote = '\0';           // '\'', '"' or none
+    bool escape_string = false;  // the SQL literal is written E'...'
+};
+
+QuoteState quote_state_at(std::string_view built, OutsideRule::Kind kind) {
+    QuoteState state;
+    for (std::size_t i = 0; i < built.size(); ++i) {
+        char c = built[i];
+        if (kind == OutsideRule::kShell && c == '\\' && state.quote != '\'') {
+            ++i;  // the next character is taken literally
+        } else if (state.quote == '\0' && (c == '\'' || c == '"')) {
+            state.quote = c;
+            state.escape_string = c == '\'' && i > 0 && (built[i - 1] == 'E' || built[i - 1] == 'e') &&
+                                  (i == 1 || !(is_ascii_letter(built[i - 2]) || is_ascii_digit(built[i - 2]) ||
+                                               built[i - 2] == '_'));
+        } else if (c == state.quote) {
+            state.quote = '\0';
+        }
+    }
+    return state;
+}
+
+// An optional sign, digits with an optional fraction, an optional exponent.
+bool is_plain_number(std::string_view t) {
+    std::size_t i = 0, digits = 0;
+    if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+    for (; i < t.size() && is_ascii_digit(t[i]); ++i) ++digits;
+    if (i < t.size() && t[i] == '.') {
+        for (++i; i < t.size() && is_ascii_digit(t[i]); ++i) ++digits;
+    }
+    if (digits == 0) return false;
+    if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+        ++i;
+        if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+        std::size_t exponent = 0;
+        for (; i < t.size() && is_ascii_digit(t[i]); ++i) ++exponent;
+        if (exponent == 0) return false;
+    }
+    return i == t.size();
+}
+
+std::string_view trimmed(std::string_view t) {
+    while (!t.empty() && (t.front() == ' ' || t.front() == '\t')) t.remove_prefix(1);
+    while (!t.empty() && (t.back() == ' ' || t.back() == '\t')) t.remove_suffix(1);
+    return t;
+}
+
+// The text a value from outside becomes at its place in a statement.
+Status sql_value(OutsideRule& rule, std::string_view built, std::string_view value,
+                 const char* name, std::string& out) {
+    QuoteState state = quote_state_at(built, OutsideRule::kSql);
+    if (state.quote == '\0') {
+        std::string_view number = trimmed(value);
+        if (!is_plain_number(number)) {
+            return Status::failure("The value of %s is not a number where the statement needs one; "
+                                   "the statement was not run.", name);
+        }
+        out.assign(number);
+        return Status::ok();
+    }
+    bool double_backslashes = state.quote == '\'' && (rule.backslash_escapes || state.escape_string);
+    for (char c : value) {
+        out += c;
+        if (c == state.quote || (c == '\\' && double_backslashes)) out += c;
+    }
+    return Status::ok();
+}
+
+// The text a value from outside becomes at its place in a shell command.
+void shell_value(std::string_view built, std::string_view value, std::string& out) {
+    QuoteState state = quote_state_at(built, OutsideRule::kShell);
+    if (state.quote == '"') {
+        for (char c : value) {
+            if (c == '$' || c == '`' || c == '"' || c == '\\') out += '\\';
+            out += c;
+        }
+        return;
+    }
+    // Outside quotes the value becomes one single-quoted word; inside single
+    // quotes each quote of the value closes, escapes and reopens them.
+    if (state.quote == '\0') out += '\'';
+    for (char c : value) {
+        if (c == '\'') {
+            out += "'\\''";
+        } else {
+            out += c;
+        }
+    }
+    if (state.quote == '\0') out += '\'';
+}
+
+// The loop of every substitution: copies the text, expanding each reference
+// with the options of the place; with a rule, values from outside in a
+// locked run are placed by it. Returns whether dest was filled (so the
+// result may have been cut).
+bool substitute_into(char* text, char* dest, std::size_t dest_size, int options, OutsideRule* rule) {
+    if (dest_size == 0) return true;
     dest[0] = '\0';
-    if (text == nullptr) return;
+    if (text == nullptr) return false;
     std::size_t length = 0;
+    bool filled = false;
     auto append = [&](std::string_view piece) {
-        length += copy_bounded(dest + length, dest_size - length, piece);
+        std::size_t n = copy_bounded(dest + length, dest_size - length, piece);
+        if (n < piece.size()) filled = true;
+        length += n;
     };
 
     char* rest = text;
@@ -166,27 +289,67 @@ void substitute_variables(char* text, char* dest, std::size_t dest_size, int opt
         FoundReference found = find_next_reference(rest);
         if (found.kind == FoundReference::kNone) break;
         append(rest);  // the text before the reference, cut by the scan
+        rest = found.rest;
         if (found.kind == FoundReference::kEscape) {
             append("$");
-        } else {
-            WorkArea work{dest + length, dest_size - length};
-            // When the destination lies in the scratch area, nested
-            // evaluations (string-function arguments) must start above what
-            // is built so far.
-            ScratchGuard guard(dest + length);
-            std::string_view value(expand_reference(found.reference, options, work));
-            if ((options & kSubstSqlQuotes) && length > 0 && dest[length - 1] == '\'' &&
-                value.find('\'') != std::string_view::npos) {
-                length = append_doubling_quotes(dest, dest_size, length, value);
-            } else if (value.data() == dest + length) {
-                length += value.size();  // already built in place
-            } else {
-                append(value);
-            }
+            continue;
         }
-        rest = found.rest;
+        std::string name(found.reference);
+        WorkArea work{dest + length, dest_size - length};
+        // When the destination lies in the scratch area, nested
+        // evaluations (string-function arguments) must start above what
+        // is built so far.
+        ScratchGuard guard(dest + length);
+        OriginProbe probe;
+        std::string_view value(expand_reference(found.reference, options, work));
+        if (rule != nullptr && probe.outside() && is_locked_run()) {
+            std::string placed;
+            std::string copy(value);  // the value may lie where the placed text goes
+            std::string_view built(dest, length);
+            if (rule->kind == OutsideRule::kShell) {
+                shell_value(built, copy, placed);
+            } else if (Status s = sql_value(*rule, built, copy, name.c_str(), placed); !s.is_ok()) {
+                rule->status = s;
+                return filled;
+            }
+            append(placed);
+        } else if ((options & kSubstSqlQuotes) && length > 0 && dest[length - 1] == '\'' &&
+                   value.find('\'') != std::string_view::npos) {
+            length = append_doubling_quotes(dest, dest_size, length, value);
+        } else if (value.data() == dest + length) {
+            length += value.size();  // already built in place
+        } else {
+            append(value);
+        }
+        if (length + 1 >= dest_size) filled = true;
     }
     append(rest);
+    if (length + 1 >= dest_size) filled = true;
+    return filled;
+}
+}  // namespace
+
+void substitute_variables(char* text, char* dest, std::size_t dest_size, int options) {
+    substitute_into(text, dest, dest_size, options, nullptr);
+}
+
+Status substitute_statement(char* text, char* dest, std::size_t dest_size, bool backslash_escapes) {
+    OutsideRule rule{OutsideRule::kSql, backslash_escapes, Status::ok()};
+    bool filled = substitute_into(text, dest, dest_size, kOptionsSql, &rule);
+    if (!rule.status.is_ok()) return rule.status;
+    if (filled) {
+        return Status::failure("The statement is too long once its values are filled in (%zu characters "
+                               "at most); it was not run.", dest_size - 2);
+    }
+    return Status::ok();
+}
+
+Status substitute_command_line(char* text, char* dest, std::size_t dest_size) {
+    OutsideRule rule{OutsideRule::kShell, false, Status::ok()};
+    if (substitute_into(text, dest, dest_size, kOptionsPlain, &rule)) {
+        return Status::failure("EXEC command line too long; not run");
+    }
+    return Status::ok();
 }
 
 const char* expand_reference(char* reference, int options, WorkArea work) {

@@ -9,6 +9,7 @@
 #include <cstddef>
 
 #include "base/scratch.hpp"
+#include "base/status.hpp"
 
 namespace vexil {
 
@@ -21,6 +22,9 @@ inline constexpr int kSubstEmptyNothing = 16; // an empty value becomes "" (wins
 // The scanner writes each reference's text HTML-escaped (used for the rows of
 // an update form, so that a browser posts back exactly the stored value).
 inline constexpr int kSubstHtmlEscape = 32;
+// A value is shown as stored: no TRANSLATE and no expansion of references
+// inside it (update-form rows, so an edit posts back exactly what is stored).
+inline constexpr int kSubstAsStored = 64;
 
 inline constexpr int kOptionsTemplate = kSubstFormat;                       // 4
 inline constexpr int kOptionsLoopBody = kSubstFormat | kSubstEmptyNbsp;     // 6
@@ -29,7 +33,7 @@ inline constexpr int kOptionsSql = kSubstSqlQuotes | kSubstDropUnknown | kSubstE
 inline constexpr int kOptionsPlain = 0;
 // Update-form rows: empty values stay empty, values are escaped, no picture
 // changes what is posted back.
-inline constexpr int kOptionsFormRow = kSubstEmptyNothing | kSubstHtmlEscape;
+inline constexpr int kOptionsFormRow = kSubstEmptyNothing | kSubstHtmlEscape | kSubstAsStored;
 
 inline constexpr int kMaxExpansionDepth = 16;
 
@@ -43,5 +47,17 @@ const char* expand_reference(char* reference, int options, WorkArea work);
 // reference replaced. The source text is working material: terminators are
 // written into it while scanning.
 void substitute_variables(char* text, char* dest, std::size_t dest_size, int options);
+
+// substitute_variables with the options of SQL statements, for a statement
+// that will run. In a locked run a value from outside stays data: inside a
+// quoted literal its quotes are doubled (and its backslashes, where the
+// database treats them as escapes), outside quotes it must be a number. A
+// statement that does not fit dest is refused whole, in every run.
+Status substitute_statement(char* text, char* dest, std::size_t dest_size, bool backslash_escapes);
+
+// substitute_variables for a command line that the shell will run. In a
+// locked run a value from outside is quoted for the shell, so it can never
+// become shell syntax. A line that does not fit dest is refused whole.
+Status substitute_command_line(char* text, char* dest, std::size_t dest_size);
 
 }  // namespace vexil

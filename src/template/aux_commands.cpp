@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 
 #include "base/output_files.hpp"
+#include "base/policy.hpp"
 #include "base/scratch.hpp"
 #include "expr/substitute.hpp"
 
@@ -56,6 +57,19 @@ Status switch_output(char* text, OutputChannel& output) {
     substitute_variables(text, work.start, work.size, kOptionsFileName);
     if (char* blank = std::strchr(work.start, ' '); blank != nullptr) *blank = '\0';
     TextBuffer<kNameSize + 1> name(work.start);
+    if (is_locked_run()) {
+        // A locked run writes only inside the site's output folder.
+        const std::string& root = run_policy().output_root;
+        if (root.empty()) {
+            return Status::failure("OUTPUT is not allowed in a web run of this site (VEXIL_OUTPUT_ROOT is "
+                                   "not set).");
+        }
+        std::string path;
+        if (!resolve_new_file_inside(root, name.view(), path)) {
+            return Status::failure("OUTPUT file is outside the site's output folder: %s", name.c_str());
+        }
+        name.assign(path);
+    }
 
     const OutputFileState& current = output_file_state();
     TextBuffer<kNameSize> temp;

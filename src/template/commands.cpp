@@ -10,10 +10,12 @@
 #include <cstring>
 #include <string_view>
 
+#include "base/policy.hpp"
 #include "base/text.hpp"
 #include "base/tracked_memory.hpp"
 #include "db/columns.hpp"
 #include "expr/evaluator.hpp"
+#include "expr/expr_state.hpp"
 #include "request/form_data.hpp"
 #include "forms/option_list.hpp"
 #include "forms/qbe.hpp"
@@ -66,6 +68,8 @@ void apply_set_list(char* text) {
     char* name;
     char* value;
     while (next_assignment(cursor, name, value, false)) {
+        // A result computed from a value from outside is from outside too.
+        OriginProbe probe;
         const char* result = eval_expression(value);
         if (ColumnBuffer column = find_column(name); column.value != nullptr) {
             copy_bounded(column.value, column.size, result);
@@ -77,7 +81,7 @@ void apply_set_list(char* text) {
             }
             copy_bounded(field->value, field->capacity, result);
         } else {
-            set_variable(name, result);
+            set_variable(name, result, probe.outside());
         }
     }
 }
@@ -198,14 +202,16 @@ RunStatus handle_format(ScanContext& scan) {
 
 RunStatus handle_exec(ScanContext& scan) {
     char* text = read_into_command_buffer(scan);
+    if (is_locked_run() && !run_policy().allow_exec) {
+        report_error("EXEC is not allowed in a web run of this site (VEXIL_ALLOW_EXEC is not set).");
+        return kRunGoesOn;
+    }
     // A line that filled its buffer may have been cut; it is refused whole
     // rather than run as a different command.
-    bool cut = scanner_state().command.full();
     WorkArea work = scratch_work_area();
-    substitute_variables(text, work.start, work.size, kOptionsPlain);
-    cut = cut || std::strlen(work.start) + 1 >= work.size;
-    Status status = cut ? Status::failure("EXEC command line too long; not run")
-                        : run_exec_command(work.start, scan.output);
+    Status status = scanner_state().command.full() ? Status::failure("EXEC command line too long; not run")
+                                                   : substitute_command_line(text, work.start, work.size);
+    if (status.is_ok()) status = run_exec_command(work.start, scan.output);
     if (!status.is_ok()) report_error(status.message());
     return kRunGoesOn;
 }

@@ -15,7 +15,9 @@
 #include <string>
 #include <string_view>
 
+#include "base/policy.hpp"
 #include "base/scratch.hpp"
+#include "expr/expr_state.hpp"
 #include "expr/reference.hpp"
 #include "template/commands.hpp"
 #include "template/conditions.hpp"
@@ -79,14 +81,19 @@ const Dispatch* find_command(const char* keyword) {
 
 // Expands the reference text that starts at `reference` (NUL-terminated by
 // the caller) with the scratch area as work area, and writes the result.
+// In a locked run a value from outside is escaped too, unless the reference
+// is a raw() call: it is text, never markup or script.
 void write_reference(char* reference, int options, OutputChannel& output) {
+    OriginProbe probe;
     const char* value = expand_reference(reference, options & ~kSubstHtmlEscape, scratch_work_area());
-    if ((options & kSubstHtmlEscape) == 0) {
+    bool locked = is_locked_run();
+    bool escape = (options & kSubstHtmlEscape) != 0 || (locked && probe.outside() && !is_raw_call(reference));
+    if (!escape) {
         write_text(value, output);
         return;
     }
     std::string escaped;
-    append_html_escaped(escaped, value);
+    append_html_escaped(escaped, value, locked);
     write_text(escaped, output);
 }
 
@@ -298,11 +305,32 @@ RunStatus run_template_text(char* text, OutputChannel& output, CommandPermission
     return process_template(source, output, permissions, options);
 }
 
-RunStatus run_template_file(const char* name, OutputChannel& output) {
+RunStatus run_resolved_template(const char* path, std::string_view shown, OutputChannel& output) {
     TemplateSource source;
     source.line_buffer[0] = '\0';
     source.text = source.position = source.line_buffer.data();
+    source.location.name.assign(shown);
+    int& open_files = scanner_state().open_files;
+    if (open_files >= kMaxIncludeDepth) {
+        report_error("Too many nested INCLUDE files");
+        return kRunEnd;
+    }
+    FileHandle file = open_template_file(path);
+    if (!file) {
+        // The report names the template as shown, never another path.
+        error_text().format("Error opening the input file: %s %s\n", std::strerror(errno),
+                            source.location.name.c_str());
+        report_error(error_text().view());
+        return kRunEnd;
+    }
+    source.file = file.get();
+    ++open_files;
+    RunStatus status = process_template(source, output, kAllCommands, kOptionsTemplate);
+    --open_files;
+    return status;
+}
 
+RunStatus run_template_file(const char* name, OutputChannel& output) {
     // The name is expanded into a buffer one byte larger than the name
     // field, so a name that does not fit can be told from one that just fits.
     std::array<char, kNameSize + 1> expanded{};
@@ -311,30 +339,22 @@ RunStatus run_template_file(const char* name, OutputChannel& output) {
         copy_bounded(work.data(), work.size(), name);
         substitute_variables(work.data(), expanded.data(), expanded.size(), kOptionsFileName);
     }
-    source.location.name.assign(expanded.data());
-
-    TextBuffer<512>& error = error_text();
+    TextBuffer<kNameSize> shown(expanded.data());
     if (std::strlen(expanded.data()) > TextBuffer<kNameSize>::kCapacity) {
-        error.format("Error opening the input file: %s %s\n", std::strerror(ENAMETOOLONG),
-                     source.location.name.c_str());
-        report_error(error.view());
+        error_text().format("Error opening the input file: %s %s\n", std::strerror(ENAMETOOLONG),
+                            shown.c_str());
+        report_error(error_text().view());
         return kRunEnd;
     }
-    int& open_files = scanner_state().open_files;
-    if (open_files >= kMaxIncludeDepth) {
-        report_error("Too many nested INCLUDE files");
+    if (!is_locked_run()) return run_resolved_template(expanded.data(), shown.view(), output);
+    // A locked run reads templates only from the site's template folder.
+    std::string path, relative;
+    if (!resolve_inside(run_policy().template_root, shown.view(), path, relative)) {
+        error_text().format("Error opening the input file: %s %s\n", std::strerror(ENOENT), shown.c_str());
+        report_error(error_text().view());
         return kRunEnd;
     }
-    FileHandle file = open_template_file(source.location.name.c_str());
-    if (!file) {
-        report_error(error.view());
-        return kRunEnd;
-    }
-    source.file = file.get();
-    ++open_files;
-    RunStatus status = process_template(source, output, kAllCommands, kOptionsTemplate);
-    --open_files;
-    return status;
+    return run_resolved_template(path.c_str(), relative, output);
 }
 
 }  // namespace vexil

@@ -81,6 +81,10 @@ ScannerState& scanner_state();
 // file: ..." into error_text and returns an empty handle.
 FileHandle open_template_file(const char* name);
 
+// Runs the template file at `path` (already expanded and, in a locked run,
+// resolved inside the template folder); reports name it as `shown`.
+RunStatus run_resolved_template(const char* path, std::string_view shown, OutputChannel& output);
+
 // Runs a template file: expands the name (options 8), opens it and scans it
 // with every command permitted. Returns the run's status (1 when it could
 // not be opened, after reporting why).

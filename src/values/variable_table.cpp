@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "base/output.hpp"
+#include "base/policy.hpp"
 #include "base/text.hpp"
 #include "base/tracked_memory.hpp"
 #include "request/form_data.hpp"
@@ -37,7 +38,7 @@ VariableEntry* find_entry(std::string_view name) {
 void bind_builtins(VariableTable& table, std::initializer_list<Builtin> builtins) {
     for (const Builtin& b : builtins) {
         if (table.count >= kMaxVariables) return;
-        table.entries[table.count++] = VariableEntry{const_cast<char*>(b.name), b.buffer, 0};
+        table.entries[table.count++] = VariableEntry{const_cast<char*>(b.name), b.buffer, 0, b.outside, true};
     }
 }
 
@@ -48,9 +49,10 @@ const char* get_variable(std::string_view name) {
     return entry->value;
 }
 
-void set_variable(std::string_view name, std::string_view value) {
+void set_variable(std::string_view name, std::string_view value, bool outside) {
     std::size_t needed = value.size() + 1;
     if (VariableEntry* entry = find_entry(name); entry != nullptr) {
+        if (outside && entry->reserved && is_locked_run()) return;
         if (std::size_t(entry->capacity) < needed) {
             std::size_t capacity = needed + 24;
             // A value the entry does not own (a built-in's buffer, a shared
@@ -61,6 +63,7 @@ void set_variable(std::string_view name, std::string_view value) {
             entry->capacity = int(capacity);
         }
         copy_bounded(entry->value, std::size_t(entry->capacity), value);
+        entry->outside = outside;
         return;
     }
     VariableTable& table = variable_table();
@@ -75,25 +78,51 @@ void set_variable(std::string_view name, std::string_view value) {
     entry.name = tracked_copy(name, name.size() + 1);
     entry.capacity = int(value.size() + 24);
     entry.value = tracked_copy(value, std::size_t(entry.capacity));
+    entry.outside = outside;
 }
 
-void append_shared_variable(const char* name, const char* value) {
+void append_shared_variable(const char* name, const char* value, bool outside) {
     VariableTable& table = variable_table();
     if (table.count >= kMaxVariables) return;
     table.entries[table.count++] =
-        VariableEntry{const_cast<char*>(name), const_cast<char*>(value), 0};
+        VariableEntry{const_cast<char*>(name), const_cast<char*>(value), 0, outside, true};
 }
 
-const char* lookup_value(std::string_view name) {
+namespace {
+FoundValue value_of(const VariableEntry* entry) {
+    if (entry == nullptr) return {"", false};
+    if (entry->value == nullptr || entry->value[0] == '\0') return {kEmptyMark, entry->outside};
+    return {entry->value, entry->outside};
+}
+
+// A form field's value ("" for none, absent or empty).
+FoundValue field_value(std::string_view name) {
+    if (!is_cgi_run()) return {"", false};
+    const FormField* field = find_form_field(name);
+    if (field == nullptr || field->value == nullptr || field->value[0] == '\0') return {"", false};
+    return {field->value, !field->trusted};
+}
+
+FoundValue locked_lookup(std::string_view name, const char* column) {
+    if (column[0] != '\0') return {column, true};
+    const VariableEntry* entry = find_entry(name);
+    if (entry != nullptr && entry->reserved) return value_of(entry);
+    FoundValue field = field_value(name);
+    return field.text[0] != '\0' ? field : value_of(entry);
+}
+}  // namespace
+
+FoundValue lookup(std::string_view name) {
     ColumnSource columns = variable_table().column_source;
     const char* column = columns != nullptr ? columns(name) : "";
-    if (column[0] != '\0' && std::strcmp(column, kEmptyMark) != 0) return column;
-    const char* found = is_cgi_run() ? form_value(name) : "";
-    if (found[0] == '\0') found = get_variable(name);
+    if (is_locked_run()) return locked_lookup(name, column);
+    if (column[0] != '\0' && std::strcmp(column, kEmptyMark) != 0) return {column, true};
+    FoundValue found = field_value(name);
+    if (found.text[0] == '\0') found = value_of(find_entry(name));
     if (column[0] == '\0') return found;
     // The column exists but is NULL or empty: a form field or variable of
     // the same name may stand in for it.
-    return found[0] != '\0' ? found : kEmptyMark;
+    return found.text[0] != '\0' ? found : FoundValue{kEmptyMark, true};
 }
 
 char* trim_unquote(char* text, bool unquote) {

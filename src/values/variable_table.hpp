@@ -21,6 +21,9 @@ struct VariableEntry {
     char* name = nullptr;   // as written; compared ignoring letter case
     char* value = nullptr;  // current value, or nullptr
     int capacity = 0;       // bytes of a value block the entry owns; 0: not owned
+    bool outside = false;   // the value came from outside the template (request,
+                            // cookie, environment, database) or was computed from one
+    bool reserved = false;  // a name the program defines: a built-in or start-up variable
 };
 
 // Gives the value of the latest result column of a name, with the same
@@ -40,6 +43,7 @@ VariableTable& variable_table();
 struct Builtin {
     const char* name;
     char* buffer;
+    bool outside = false;  // shows text that may echo outside values (driver messages)
 };
 
 // Appends built-ins to the table, in order. Built-ins are bound when a run
@@ -50,16 +54,29 @@ void bind_builtins(VariableTable& table, std::initializer_list<Builtin> builtins
 // kEmptyMark when its value is absent or empty.
 const char* get_variable(std::string_view name);
 
-// Gives the entry `name` a copy of value, creating it when needed. A new
-// name on a full table is ignored and reported once per run.
-void set_variable(std::string_view name, std::string_view value);
+// Gives the entry `name` a copy of value, creating it when needed, and
+// records where the value came from. A new name on a full table is ignored
+// and reported once per run. In a locked run a value from outside never
+// replaces a reserved name's value.
+void set_variable(std::string_view name, std::string_view value, bool outside = false);
 
-// Appends an entry that shares its texts (capacity 0); used by the start-up.
-void append_shared_variable(const char* name, const char* value);
+// Appends a reserved entry that shares its texts (capacity 0): a start-up
+// variable.
+void append_shared_variable(const char* name, const char* value, bool outside);
 
-// The value a reference to `name` shows; same three-way result as
-// get_variable.
-const char* lookup_value(std::string_view name);
+// What a name resolves to, and whether its text came from outside the
+// template.
+struct FoundValue {
+    const char* text;  // same three-way result as get_variable
+    bool outside;
+};
+
+// The value a reference to `name` shows. The order: result columns, form
+// fields (web runs), then variables. In a locked run a reserved name comes
+// before form fields, so a request cannot shadow it, and a NULL column stays
+// empty instead of falling back to a field or variable of its name.
+FoundValue lookup(std::string_view name);
+inline const char* lookup_value(std::string_view name) { return lookup(name).text; }
 
 // Takes the next name=value item of a writable list; the text is cut in
 // place and name and value point into it. Returns false when the list is
