@@ -14,10 +14,12 @@
 #include <string>
 
 #include "base/output_files.hpp"
+#include "base/policy.hpp"
 #include "base/scratch.hpp"
 #include "driver/run.hpp"
 #include "driver/startup.hpp"
 #include "expr/substitute.hpp"
+#include "request/form_data.hpp"
 #include "template/scanner.hpp"
 #include "values/clock.hpp"
 #include "values/variable_table.hpp"
@@ -64,15 +66,60 @@ Status open_startup_output(OutputChannel& output) {
     return Status::ok();
 }
 
+// The short pages of a locked run's refusals: they reveal no server path.
+constexpr const char* kNotConfiguredPage =
+    "<HTML><HEAD><TITLE>Not configured</TITLE></HEAD><BODY><H3>This site is not configured</H3>"
+    "<P>VEXIL_TEMPLATE_ROOT is not set to a folder of templates.</P></BODY></HTML>\n";
+constexpr const char* kNotFoundPage =
+    "<HTML><HEAD><TITLE>Not Found</TITLE></HEAD><BODY><H3>Not Found</H3>"
+    "<P>There is no such page on this site.</P></BODY></HTML>\n";
+
+// How the start of a run ended: go on with the template, or the request
+// was already answered (a refusal).
+enum class Start { kRun, kAnswered };
+
+// The template of a locked run: named by the request's "input" field or by
+// the path, found inside the template folder, or the request is answered
+// "404 Not Found".
+Start choose_locked_template() {
+    const char* name = form_value("input");
+    if (name[0] == '\0') name = getenv_copy("PATH_INFO");
+    DriverState& driver = driver_state();
+    if (name[0] == '\0' || !resolve_inside(run_policy().template_root, name, driver.template_path,
+                                             driver.template_shown)) {
+        write_refusal("404 Not Found", kNotFoundPage);
+        return Start::kAnswered;
+    }
+    return Start::kRun;
+}
+
+// The start of a web run: the site's settings, the request, and in a locked
+// run the checks that come before the page.
+Status start_web_run(Start& start) {
+    output_state().web_run = true;
+    RunPolicy& policy = run_policy();
+    load_web_policy(policy);
+    if (policy.locked && !policy.root_given) {
+        write_refusal("500 Internal Server Error", kNotConfiguredPage);
+        start = Start::kAnswered;
+        return Status::ok();
+    }
+    if (Status loaded = load_cgi_variables(); !loaded.is_ok()) {
+        std::string reason(loaded.message());  // the buffer is formatted again
+        return Status::failure("Error Getting Form Data\n%s\n", reason.c_str());
+    }
+    if (policy.locked) start = choose_locked_template();
+    return Status::ok();
+}
+
 // The start of a run: the request or the command line, the date and time
 // built-ins and the output file named at start-up.
-Status start_run(int argc, char** argv, OutputChannel& output) {
+Status start_run(int argc, char** argv, OutputChannel& output, Start& start) {
+    start = Start::kRun;
     const char* method = std::getenv("REQUEST_METHOD");
     if (method != nullptr && method[0] != '\0') {
-        output_state().web_run = true;
-        if (Status loaded = load_cgi_variables(); !loaded.is_ok()) {
-            std::string reason(loaded.message());  // the buffer is formatted again
-            return Status::failure("Error Getting Form Data\n%s\n", reason.c_str());
+        if (Status started = start_web_run(start); !started.is_ok() || start == Start::kAnswered) {
+            return started;
         }
     } else if (Status parsed = parse_command_line(argc, argv); !parsed.is_ok()) {
         return parsed;
@@ -80,6 +127,37 @@ Status start_run(int argc, char** argv, OutputChannel& output) {
     set_date_time_variables();
     if (driver_state().output_name[0] == '\0') return Status::ok();
     return open_startup_output(output);
+}
+
+// Whether a locked run may send the visitor to `target`: a path on this
+// site (with or without a leading "/"), or an http or https address; never
+// another host by "//" or "/\\", another scheme, or a control character
+// that could end the header line.
+bool is_safe_redirect(const char* target) {
+    std::string_view t(target);
+    for (char c : t) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return false;
+    }
+    if (t.starts_with("//") || t.starts_with("/\\") || t.starts_with("\\")) return false;
+    std::size_t colon = t.find(':');
+    std::size_t end_of_path_part = t.find_first_of("/?#");
+    if (colon == std::string_view::npos || (end_of_path_part != std::string_view::npos && end_of_path_part < colon)) {
+        return true;  // no scheme: a path on this site
+    }
+    std::string_view scheme = t.substr(0, colon);
+    return equals_nocase(scheme, "http") || equals_nocase(scheme, "https");
+}
+
+// An output file's name as a report shows it: in a locked run relative to
+// the output folder, so no server path is shown.
+const char* shown_output_name(const char* name) {
+    const std::string& root = run_policy().output_root;
+    std::string_view n(name);
+    if (is_locked_run() && !root.empty() && n.size() > root.size() + 1 && n.starts_with(root) &&
+        n[root.size()] == '/') {
+        return name + root.size() + 1;
+    }
+    return name;
 }
 
 // What a finished run writes last: the redirect answer or the report of
@@ -91,8 +169,16 @@ void write_run_end(RunStatus status) {
         std::string target(scanner_state().redirect_target.view());
         WorkArea work = scratch_work_area();
         substitute_variables(target.data(), work.start, work.size, kOptionsPlain);
-        if (output_state().header_sent) {
-            std::fprintf(out, "<P><A HREF=\"%s\">Please click here to continue.</A><P>", work.start);
+        bool locked = is_locked_run();
+        if (locked && !is_safe_redirect(work.start)) {
+            report_error("REDIRECT refused: the target is not a page of this site or an http(s) address.");
+        } else if (output_state().header_sent) {
+            std::string link(work.start);
+            if (locked) {
+                link.clear();
+                append_html_escaped(link, work.start, true);
+            }
+            std::fprintf(out, "<P><A HREF=\"%s\">Please click here to continue.</A><P>", link.c_str());
         } else {
             std::fprintf(out, "Location: %s%c%c", work.start, '\n', '\n');
         }
@@ -108,7 +194,7 @@ void write_run_end(RunStatus status) {
             std::fprintf(out,
                          "<HTML><HEAD><TITLE>File Created</TITLE> </HEAD><BODY "
                          "BGCOLOR=\"#FFFFFF\"><H3>File Created: %s</H3></BODY></HTML>\n",
-                         file.final_name.c_str());
+                         shown_output_name(file.final_name.c_str()));
         }
     }
 }
@@ -116,14 +202,18 @@ void write_run_end(RunStatus status) {
 // One run in the run object already made active. Returns the exit code.
 int run_active(int argc, char** argv) {
     OutputChannel output{standard_output()};
-    if (Status started = start_run(argc, argv, output); !started.is_ok()) {
+    Start start = Start::kRun;
+    if (Status started = start_run(argc, argv, output, start); !started.is_ok()) {
         report_error(started.message());
         return 1;
     }
+    if (start == Start::kAnswered) return 0;
 
     DriverState& driver = driver_state();
     RunStatus status;
-    if (driver.input_name[0] != '\0') {
+    if (!driver.template_path.empty()) {
+        status = run_resolved_template(driver.template_path.c_str(), driver.template_shown, output);
+    } else if (driver.input_name[0] != '\0') {
         status = run_template_file(driver.input_name, output);
     } else {
         std::string text(DEFAULT_TEMPLATE);
@@ -163,6 +253,13 @@ int run_program(int argc, char** argv) {
     ActiveRun active(*run);
     try {
         return run_active(argc, argv);
+    } catch (const RunStopped& stopped) {
+        // A locked run reached a limit: the page says so and ends there.
+        output_state().location = nullptr;
+        report_error(stopped.what());
+        OutputChannel output{output_file_state().file.get()};
+        discard_output(output);
+        return 1;
     } catch (const RunAborted& aborted) {
         // Nothing is finished or renamed: an output file stays under its
         // temporary name.

@@ -4,6 +4,8 @@
 // redirect answer, the created-file report, or the failure page.
 #pragma once
 
+#include <string>
+
 #include "base/output.hpp"
 #include "base/status.hpp"
 #include "base/text.hpp"
@@ -19,6 +21,8 @@ struct DriverState {
     TextBuffer<kNameSize> output_buffer;               // filled by -o
     const char* input_name = input_buffer.c_str();     // -i, or the form's "input" / the path
     const char* output_name = output_buffer.c_str();   // -o, or the form's "output"
+    std::string template_path;   // a locked run's template, resolved inside the template folder
+    std::string template_shown;  // its name relative to that folder, for reports
 };
 
 DriverState& driver_state();

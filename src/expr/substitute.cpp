@@ -353,6 +353,7 @@ Status substitute_command_line(char* text, char* dest, std::size_t dest_size) {
 }
 
 const char* expand_reference(char* reference, int options, WorkArea work) {
+    count_reference();
     int& depth = expr_state().expansion_depth;
     if (++depth > kMaxExpansionDepth) {
         --depth;

@@ -4,10 +4,12 @@
 #include "template/row_loop.hpp"
 
 #include <cstring>
+#include <string>
 #include <new>
 #include <string_view>
 
 #include "base/output.hpp"
+#include "base/policy.hpp"
 #include "db/odbc_session.hpp"
 #include "db/sql_command.hpp"
 #include "expr/substitute.hpp"
@@ -129,9 +131,15 @@ RunStatus run_row_loop(char* body, OutputChannel& output, CommandPermissions per
         // Nothing to run.
     } else if (statement_status() != kDbRow) {
         if (forms.table_mode || forms.form_mode) {
-            TextBuffer<1100> message;
-            message.format("<P><B>%s</B><P>\n", statement_outcome());
-            write_fragment(message.view(), output);
+            // The outcome may be a driver's message that echoes a value.
+            std::string message = "<P><B>";
+            if (is_locked_run()) {
+                append_html_escaped(message, statement_outcome(), true);
+            } else {
+                message += statement_outcome();
+            }
+            message += "</B><P>\n";
+            write_fragment(message, output);
         }
     } else {
         if (forms.table_mode) write_fragment(header, output);

@@ -49,7 +49,7 @@ trap on_exit EXIT
 q() { local s=${1//\\/\\\\}; printf '"%s"' "${s//\"/\\\"}"; }
 
 # The CGI program gets the same variables of ours as the e2e runner passes on.
-env_entries=()
+env_entries=("\"VEXIL_OPEN\" => \"1\"")
 for name in PATH ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS ODBCSYSINI ODBCINI $(compgen -e VEXIL_TEST_); do
   [[ -n ${!name+set} ]] && env_entries+=("$(q "$name") => $(q "${!name}")")
 done

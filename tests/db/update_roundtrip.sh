@@ -88,7 +88,7 @@ page form_d.htm "SELECT * FROM keys40 WHERE key_column_40 = 1" "TABLE=keys40, KE
 printf '<!--SQL $sql$-->\nResult: [$sql_status$] [$sql_result$]\n' >"$work/done.htm"
 
 run_vexil() { # NAME VAR=VALUE...: own environment, stdin NAME.in if any; NAME.out/.err
-  local name=$1 env=(PATH="$PATH") var input=/dev/null; shift
+  local name=$1 env=(PATH="$PATH" VEXIL_OPEN=1) var input=/dev/null; shift
   for var in ODBCSYSINI ODBCINI ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS; do [[ -n "${!var:-}" ]] && env+=("$var=${!var}"); done
   [[ -f "$work/$name.in" ]] && input=$work/$name.in
   (cd "$work" && env -i "${env[@]}" "$@" "$binary" <"$input" >"$name.out" 2>"$name.err")
