@@ -6,6 +6,8 @@
 // first byte on standard output, whoever writes it.
 #include "base/output.hpp"
 
+#include <string>
+
 #include "base/policy.hpp"
 
 namespace vexil {
@@ -71,6 +73,13 @@ void report_error(std::string_view message) {
     std::FILE* out = standard_output();
     OutputState& state = output_state();
     const SourceLocation* source = state.location;
+    // In a locked run a message may echo a value from outside (a file name,
+    // a driver's text): it is shown as text, never as markup.
+    std::string escaped;
+    if (state.web_run && run_policy().locked) {
+        append_html_escaped(escaped, message, true);
+        message = escaped;
+    }
     int len = int(message.size());
     if (state.web_run) {
         if (!state.header_sent) {
