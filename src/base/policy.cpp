@@ -97,9 +97,13 @@ bool resolve_new_file_inside(const std::string& root, std::string_view name, std
     std::string folder = real_folder(wanted.substr(0, slash).c_str());
     if (folder.empty() || (folder != root && !lies_inside(root, folder))) return false;
     path = folder + "/" + file;
-    // An existing file of that name (a link included) must itself lie inside.
+    // An existing file of that name (a link included) must itself lie inside,
+    // and be a file: a folder of that name cannot be replaced by one.
     char resolved[PATH_MAX];
-    if (::realpath(path.c_str(), resolved) != nullptr && !lies_inside(root, resolved)) return false;
+    if (::realpath(path.c_str(), resolved) != nullptr) {
+        struct stat info;
+        if (!lies_inside(root, resolved) || ::stat(resolved, &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    }
     return true;
 }
 

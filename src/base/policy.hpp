@@ -49,7 +49,8 @@ bool resolve_inside(const std::string& root, std::string_view name, std::string&
                     std::string& shown);
 
 // The same for a file that may not exist yet (an output file): its folder
-// must exist inside the root, and the name may not end in a folder.
+// must exist inside the root, and the name may not end in a folder or name
+// an existing one.
 bool resolve_new_file_inside(const std::string& root, std::string_view name, std::string& path);
 
 // Counts one expanded reference; throws RunStopped past the limit.
