@@ -81,8 +81,9 @@ const Dispatch* find_command(const char* keyword) {
 
 // Expands the reference text that starts at `reference` (NUL-terminated by
 // the caller) with the scratch area as work area, and writes the result.
-// In a locked run a value from outside is escaped too, unless the reference
-// is a raw() call: it is text, never markup or script.
+// In a locked run a value from outside is escaped too, "$" included, unless
+// the reference is a raw() call: it is text, never markup, script or a
+// reference.
 void write_reference(char* reference, int options, OutputChannel& output) {
     OriginProbe probe;
     const char* value = expand_reference(reference, options & ~kSubstHtmlEscape, scratch_work_area());
@@ -94,6 +95,20 @@ void write_reference(char* reference, int options, OutputChannel& output) {
     }
     std::string escaped;
     append_html_escaped(escaped, value, locked);
+    if (locked && probe.outside()) {
+        // A "$" of a value from outside is written as a character reference
+        // too: a file this page writes and another page includes holds no
+        // reference the visitor wrote.
+        std::string marked;
+        for (char c : escaped) {
+            if (c == '$') {
+                marked += "&#36;";
+            } else {
+                marked += c;
+            }
+        }
+        escaped.swap(marked);
+    }
     write_text(escaped, output);
 }
 
