@@ -234,7 +234,10 @@ Status sql_value(OutsideRule& rule, std::string_view built, std::string_view val
             return Status::failure("The value of %s is not a number where the statement needs one; "
                                    "the statement was not run.", name);
         }
-        out.assign(number);
+        // After a "-" of the statement a negative number gets a blank
+        // before it: "--" would start a comment that hides the rest.
+        if (number.front() == '-' && !built.empty() && built.back() == '-') out += ' ';
+        out.append(number);
         return Status::ok();
     }
     bool double_backslashes = state.quote == '\'' && (rule.backslash_escapes || state.escape_string);
