@@ -112,8 +112,23 @@ Status connect(ConnectionHandle& connection, std::string_view connect_text, Resu
     return Status::ok();
 }
 
+// Whether PostgreSQL's plain literals keep backslashes on this connection
+// (standard_conforming_strings on, as the server, the database or the user
+// may set it otherwise). Not knowing counts as no.
+bool keeps_backslashes(SQLHDBC dbc) {
+    StatementHandle stmt;
+    if (!succeeded(SQLAllocStmt(dbc, stmt.out()))) return false;
+    char query[] = "SHOW standard_conforming_strings";
+    if (!succeeded(SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(query), SQL_NTS))) return false;
+    if (!succeeded(SQLFetch(stmt.get()))) return false;
+    SQLCHAR value[16] = {0};
+    SQLLEN length = 0;
+    if (!succeeded(SQLGetData(stmt.get(), 1, SQL_C_CHAR, value, sizeof value, &length))) return false;
+    return equals_nocase(reinterpret_cast<const char*>(value), "on");
+}
+
 // Whether a connected database reads "\" in quoted literals as an escape:
-// not SQLite, not PostgreSQL (whose plain literals keep backslashes; its
+// not SQLite, not PostgreSQL while its plain literals keep backslashes (its
 // E'...' literals are recognised where values are placed), and everything
 // else to be safe.
 bool reads_backslash_escapes(SQLHDBC dbc) {
@@ -121,7 +136,9 @@ bool reads_backslash_escapes(SQLHDBC dbc) {
     SQLSMALLINT length = 0;
     if (!succeeded(SQLGetInfo(dbc, SQL_DBMS_NAME, name, sizeof name, &length))) return true;
     std::string_view dbms(reinterpret_cast<const char*>(name));
-    return !(starts_with_keyword(dbms, "SQLite") || starts_with_keyword(dbms, "PostgreSQL"));
+    if (starts_with_keyword(dbms, "SQLite")) return false;
+    if (starts_with_keyword(dbms, "PostgreSQL")) return !keeps_backslashes(dbc);
+    return true;
 }
 
 // Makes the connection for connect_text the current one: a cached one with
