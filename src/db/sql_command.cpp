@@ -10,6 +10,7 @@
 #include "base/output.hpp"
 #include "db/odbc_session.hpp"
 #include "db/results.hpp"
+#include "expr/expr_state.hpp"
 #include "expr/substitute.hpp"
 
 namespace vexil {
@@ -28,13 +29,19 @@ void publish(ResultItems& r) {
 void expand_connection_text() {
     ResultItems& r = result_items();
     if (r.connection_expanded) return;
+    r.connection_refused = false;
     if (r.connection_text == r.database_command.c_str() && r.database_command.full()) {
         r.expanded_connection.assign(r.database_command.view());
     } else {
         std::string source(r.connection_text);
+        OriginProbe probe;
         substitute_variables(source.data(), r.expanded_connection.data(), r.expanded_connection.bytes(),
                              kOptionsPlain);
         r.expanded_connection.sync_length();
+        // A locked run connects only where the site says: a connect text
+        // holding a value from outside (a cookie, say) is not used.
+        r.connection_refused = probe.outside() && is_locked_run();
+        if (r.connection_refused) r.expanded_connection.clear();
     }
     r.connection_text = r.expanded_connection.c_str();
     r.connection_expanded = true;
@@ -85,6 +92,11 @@ Status require_connection() {
         return Status::failure("<P><B>%s</B><P>\n", kMissingConnectionText);
     }
     expand_connection_text();
+    if (r.connection_refused) {
+        r.statement_status = kDbFailed;
+        r.result_text.assign("The connect text holds a value from outside the site; it was not used.");
+        return Status::failure("%s", r.result_text.c_str());
+    }
     return Status::ok();
 }
 
