@@ -1,6 +1,7 @@
-// Signed edit forms: the signature itself, and the check of a posted form
-// in a locked web run (forged or moved forms refused, the statement and the
-// connect text of a genuine one marked trusted).
+// Signed edit forms: the signature itself, the check of a posted form in a
+// locked web run (forged or moved forms refused, the statement and the
+// connect text of a genuine one marked trusted), and the signed fields that
+// UPDATEFORM writes in a locked run.
 #include <cctype>
 #include <cstdlib>
 #include <string>
@@ -8,6 +9,9 @@
 #include <vector>
 
 #include "base/policy.hpp"
+#include "db/sql_command.hpp"
+#include "forms/forms_state.hpp"
+#include "forms/update_form.hpp"
 #include "request/form_data.hpp"
 #include "request/signature.hpp"
 #include "support.hpp"
@@ -220,6 +224,112 @@ TEST_F(SignedRequest, SeveralKeysAndEmptyKeyValues) {
     EXPECT_TRUE(verify(changed(fields, "b", nullptr), kKey).is_ok());
     EXPECT_EQ(verify(changed(fields, "b", "2"), kKey).message(), kNoMatch);
     EXPECT_EQ(verify(changed(fields, "vexil_keys", "b,a"), kKey).message(), kNoMatch);
+}
+
+// UPDATEFORM's pieces as a run writes them: the command's messages, the row
+// template and the end of one row's form.
+struct BuiltForm {
+    std::string reported;
+    std::string rows;
+    std::string end;
+    std::string sql;  // the statement the form posts back
+    bool form_mode = false;
+};
+
+// The value of the hidden field `name` in a form's text ("" when absent).
+std::string hidden_value(const std::string& form, const std::string& name) {
+    std::string start = "<INPUT NAME=\"" + name + "\" TYPE=\"hidden\" VALUE=\"";
+    std::size_t at = form.find(start);
+    if (at == std::string::npos) return "";
+    at += start.size();
+    return form.substr(at, form.find('"', at) - at);
+}
+
+class SignedUpdateForm : public SignedRequest {
+protected:
+    // Builds a form in a fresh run (locked or not, with `key` as the site
+    // key) and writes the end of one row's form.
+    BuiltForm build(bool locked, const std::string& key, std::string options) {
+        clear();
+        run_policy().locked = locked;
+        run_policy().secret = key;
+        form_state().script_name = "/cgi-bin/vexil";
+        use_connect_text(kDatabase);
+        BuiltForm built;
+        std::vector<char> rows(kRowTemplateSize, 'x');
+        TableHeader header;
+        built.reported = test::captured([&] { build_update_form(options.data(), rows.data(), header); });
+        built.rows = rows.data();
+        built.form_mode = forms_state().form_mode;
+        built.sql = std::string(statement_source().view());
+        if (!built.form_mode) return built;
+        std::FILE* file = std::tmpfile();
+        OutputChannel output{file};
+        write_form_end(output);
+        std::fflush(file);
+        std::rewind(file);
+        char buffer[4096];
+        std::size_t n = std::fread(buffer, 1, sizeof buffer, file);
+        std::fclose(file);
+        built.end.assign(buffer, n);
+        return built;
+    }
+    static constexpr const char* kDatabase = "DRIVER=SQLite3;Database=/srv/db/staff.db";
+    static constexpr const char* kOptions = "TABLE=staff, TEMPLATE=saved.htm, KEY=(id, 'code'), 'name'";
+};
+
+TEST_F(SignedUpdateForm, LockedRunSignsEachFormForItsRow) {
+    BuiltForm built = build(true, kKey, kOptions);
+    EXPECT_EQ(built.reported, "");
+    ASSERT_TRUE(built.form_mode);
+    EXPECT_EQ(built.sql, "UPDATE staff SET name='$name$' WHERE id=$id$ AND code='$code$'");
+    EXPECT_EQ(hidden_value(built.end, "vexil_keys"), "id,code");
+    // No result columns here: both keys show as empty.
+    SignedForm expected{built.sql, kDatabase, "saved.htm", {"id", "code"}, {"", ""}};
+    std::string signature = hidden_value(built.end, "vexil_signature");
+    EXPECT_EQ(signature, sign_form(kKey, expected));
+    EXPECT_EQ(built.end,
+              "</TABLE>\n<INPUT NAME=\"database\" TYPE=\"hidden\" VALUE=\"" + std::string(kDatabase) +
+                  "\">\n<INPUT NAME=\"sql\" TYPE=\"hidden\" VALUE=\"" + built.sql +
+                  "\">\n<INPUT NAME=\"vexil_keys\" TYPE=\"hidden\" VALUE=\"id,code\">\n"
+                  "<INPUT NAME=\"vexil_signature\" TYPE=\"hidden\" VALUE=\"" + signature +
+                  "\">\n<P><INPUT TYPE=\"submit\" VALUE=\"Update\"></FORM>\n");
+
+    // What a browser posts back from it passes the check; the same form
+    // posted for another row does not.
+    Fields posted{{"input", "saved.htm"},          {"id", ""}, {"code", ""}, {"name", "Ann"},
+                  {"database", kDatabase},        {"sql", built.sql},
+                  {"vexil_keys", "id,code"},      {"vexil_signature", signature}};
+    EXPECT_TRUE(verify(posted, kKey).is_ok());
+    EXPECT_EQ(trusted_names(), "database,sql");
+    EXPECT_EQ(verify(changed(posted, "id", "5"), kKey).message(), kNoMatch);
+}
+
+TEST_F(SignedUpdateForm, WithoutTemplateTheInputIsEmpty) {
+    BuiltForm built = build(true, kKey, "TABLE=staff, KEY=id, 'name'");
+    ASSERT_TRUE(built.form_mode) << built.reported;
+    SignedForm expected{built.sql, kDatabase, "", {"id"}, {""}};
+    EXPECT_EQ(hidden_value(built.end, "vexil_signature"), sign_form(kKey, expected));
+}
+
+TEST_F(SignedUpdateForm, LockedRunWithoutKeyOffersNoForm) {
+    BuiltForm built = build(true, "", kOptions);
+    EXPECT_EQ(built.reported,
+              test::reported("Edit forms are not offered: the site has no key for signing them "
+                             "(VEXIL_SECRET_FILE)."));
+    EXPECT_FALSE(built.form_mode);
+    EXPECT_EQ(built.rows, "");
+}
+
+TEST_F(SignedUpdateForm, OpenRunsWriteNoSignature) {
+    for (const std::string& key : {std::string(), kKey}) {
+        BuiltForm built = build(false, key, kOptions);
+        ASSERT_TRUE(built.form_mode) << built.reported;
+        EXPECT_EQ(built.end,
+                  "</TABLE>\n<INPUT NAME=\"database\" TYPE=\"hidden\" VALUE=\"" + std::string(kDatabase) +
+                      "\">\n<INPUT NAME=\"sql\" TYPE=\"hidden\" VALUE=\"" + built.sql +
+                      "\">\n<P><INPUT TYPE=\"submit\" VALUE=\"Update\"></FORM>\n");
+    }
 }
 
 }  // namespace
