@@ -111,15 +111,8 @@ Fields added(Fields fields, const std::string& name, const std::string& value) {
     return fields;
 }
 
-class SignedRequest : public test::Fresh {
+class SignedRequest : public test::WebRequest {
 protected:
-    void SetUp() override { clear(); }
-    void TearDown() override { clear(); }
-    void clear() {
-        for (const char* name : {"REQUEST_METHOD", "QUERY_STRING", "CONTENT_LENGTH", "CONTENT_TYPE"})
-            unsetenv(name);
-        reset();
-    }
     // Makes a GET request of the fields in a fresh locked run with `key` as
     // the site key, and checks it.
     Status verify(const Fields& fields, const std::string& key) {
