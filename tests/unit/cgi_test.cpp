@@ -92,15 +92,8 @@ TEST(HexPairValue, DigitsAndLettersOfEitherCase) {
     EXPECT_STREQ(lone, "%");
 }
 
-class FormTest : public test::Fresh {
+class FormTest : public test::WebRequest {
 protected:
-    void SetUp() override { clear(); }
-    void TearDown() override { clear(); }
-    void clear() {
-        for (const char* name : {"REQUEST_METHOD", "QUERY_STRING", "CONTENT_LENGTH", "CONTENT_TYPE"})
-            unsetenv(name);
-        reset();
-    }
     static void set(const char* name, const char* value) {
         if (value) setenv(name, value, 1);
     }
