@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <unistd.h>
 
 #include "base/text.hpp"
 #include "support.hpp"
@@ -105,7 +107,8 @@ protected:
         if (!length) {
             set("QUERY_STRING", data);
         } else {
-            std::string path = ::testing::TempDir() + "vexil_post_body";
+            // One file per process: ctest runs tests side by side.
+            std::string path = ::testing::TempDir() + "vexil_post_body." + std::to_string(getpid());
             FILE* f = std::fopen(path.c_str(), "wb");
             std::fputs(data, f);
             std::fclose(f);
