@@ -37,6 +37,8 @@ struct ExprState {
     Placement* placement = nullptr;               // the place of the reference being expanded
     bool value_outside = false;                   // expand_reference returned a value from
                                                   // outside that its place must treat as data
+    bool value_placed = false;                    // ... or a template value whose values from
+                                                  // outside were placed inside it already
 };
 
 ExprState& expr_state();

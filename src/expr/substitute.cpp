@@ -84,6 +84,7 @@ const char* expand_variable(char* reference, int options, WorkArea work) {
         if (work.size == 0) return value;
         substitute_in_place(copy.data(), work.start, work.size, options, expr_state().placement);
         expr_state().value_outside = false;
+        expr_state().value_placed = expr_state().placement != nullptr;
         return work.start;
     }
     expr_state().value_outside = outside;
@@ -334,7 +335,7 @@ bool substitute_in_place(char* text, char* dest, std::size_t dest_size, int opti
             if (!place_value(place, std::string(value), name.c_str(), placed)) return filled;
             append(placed);
         } else if ((options & kSubstSqlQuotes) && length > 0 && dest[length - 1] == '\'' &&
-                   value.find('\'') != std::string_view::npos) {
+                   value.find('\'') != std::string_view::npos && !(state.value_placed && is_locked_run())) {
             length = append_doubling_quotes(dest, dest_size, length, value);
             advance_quotes(place, std::string_view(dest + start, length - start));
         } else if (value.data() == dest + length) {
@@ -391,6 +392,7 @@ PageValue expand_page_reference(char* reference, int options, WorkArea work) {
 const char* expand_reference(char* reference, int options, WorkArea work) {
     count_reference();
     expr_state().value_outside = false;
+    expr_state().value_placed = false;
     int& depth = expr_state().expansion_depth;
     if (++depth > kMaxExpansionDepth) {
         --depth;
