@@ -13,6 +13,7 @@ packages=(
   libgtest-dev
   unixodbc
   unixodbc-dev
+  libssl-dev
   libsqliteodbc
   sqlite3
   postgresql

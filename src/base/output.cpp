@@ -69,14 +69,14 @@ void write_fragment(std::string_view text, OutputChannel& output) {
     put(output.stream, text);
 }
 
-void report_error(std::string_view message) {
+void report_error(std::string_view message, bool markup) {
     std::FILE* out = standard_output();
     OutputState& state = output_state();
     const SourceLocation* source = state.location;
     // In a locked run a message may echo a value from outside (a file name,
     // a driver's text): it is shown as text, never as markup.
     std::string escaped;
-    if (state.web_run && run_policy().locked) {
+    if (state.web_run && run_policy().locked && !markup) {
         append_html_escaped(escaped, message, true);
         message = escaped;
     }

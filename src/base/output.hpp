@@ -80,8 +80,10 @@ void write_refusal(const char* status, std::string_view page);
 void write_content_type(const char* type);
 
 // Reports a template error on standard output, naming the current template
-// file and line when a template is running. The run goes on.
-void report_error(std::string_view message);
+// file and line when a template is running. The run goes on. In a locked run
+// the message is shown as text, since it may echo a value from outside,
+// unless it is `markup`: the program's own HTML.
+void report_error(std::string_view message, bool markup = false);
 
 // Thrown by fatal_error and caught only by the driver, which writes the
 // termination page and ends the run: the one way a run stops from deep

@@ -19,7 +19,7 @@ struct ResultItems {
     // nullptr or "" means none given.
     const char* connection_text = nullptr;
     bool connection_expanded = false;       // connection_text is the expanded text
-    bool connection_refused = false;        // it held a value from outside (locked run)
+    bool connection_refused = false;        // a locked run's connect text took a value from outside
     ConnectTextBuffer database_command;     // the DATABASE command's text as written
     ConnectTextBuffer expanded_connection;  // the connect text with its references expanded
     TextBuffer<kStatementSize> statement_source;  // the SQL command's text, or a statement a form built

@@ -29,20 +29,19 @@ void publish(ResultItems& r) {
 void expand_connection_text() {
     ResultItems& r = result_items();
     if (r.connection_expanded) return;
-    r.connection_refused = false;
+    OriginProbe probe;
     if (r.connection_text == r.database_command.c_str() && r.database_command.full()) {
         r.expanded_connection.assign(r.database_command.view());
     } else {
         std::string source(r.connection_text);
-        OriginProbe probe;
         substitute_variables(source.data(), r.expanded_connection.data(), r.expanded_connection.bytes(),
                              kOptionsPlain);
         r.expanded_connection.sync_length();
-        // A locked run connects only where the site says: a connect text
-        // holding a value from outside (a cookie, say) is not used.
-        r.connection_refused = probe.outside() && is_locked_run();
-        if (r.connection_refused) r.expanded_connection.clear();
     }
+    // A connect text names drivers and files: in a locked run a request,
+    // cookie or stored value never chooses them.
+    r.connection_refused = is_locked_run() && probe.outside();
+    if (r.connection_refused) r.expanded_connection.clear();
     r.connection_text = r.expanded_connection.c_str();
     r.connection_expanded = true;
 }
@@ -51,6 +50,7 @@ void expand_connection_text() {
 
 void use_connect_text(std::string_view text) {
     ResultItems& r = result_items();
+    r.connection_refused = false;
     r.database_command.assign(text);
     r.connection_text = r.database_command.c_str();
     r.connection_expanded = false;
@@ -86,7 +86,7 @@ void restore_row_number(int row) {
 
 Status require_connection() {
     ResultItems& r = result_items();
-    if (r.connection_text == nullptr || r.connection_text[0] == '\0') {
+    if (!r.connection_refused && (r.connection_text == nullptr || r.connection_text[0] == '\0')) {
         r.statement_status = kDbFailed;
         r.result_text.assign("No database connection string given");
         return Status::failure("<P><B>%s</B><P>\n", kMissingConnectionText);
@@ -94,7 +94,7 @@ Status require_connection() {
     expand_connection_text();
     if (r.connection_refused) {
         r.statement_status = kDbFailed;
-        r.result_text.assign("The connect text holds a value from outside the site; it was not used.");
+        r.result_text.assign("The connect text takes a value from outside the template; it was not used.");
         return Status::failure("%s", r.result_text.c_str());
     }
     return Status::ok();
@@ -126,7 +126,8 @@ void run_sql_command(const char* statement) {
     r.row_counter = 0;
     r.affected_rows = 0;
     if (Status missing = require_connection(); !missing.is_ok()) {
-        report_error(missing.message());
+        // The missing-connection paragraph is the program's own markup.
+        report_error(missing.message(), !r.connection_refused);
     } else if (statement[0] != '\0') {
         execute_substituted(statement);
         if (r.statement_status == kDbRow) {

@@ -19,7 +19,9 @@
 #include "driver/run.hpp"
 #include "driver/startup.hpp"
 #include "expr/substitute.hpp"
+#include "db/sql_command.hpp"
 #include "request/form_data.hpp"
+#include "request/signature.hpp"
 #include "template/scanner.hpp"
 #include "values/clock.hpp"
 #include "values/variable_table.hpp"
@@ -108,7 +110,21 @@ Status start_web_run(Start& start) {
         std::string reason(loaded.message());  // the buffer is formatted again
         return Status::failure("Error Getting Form Data\n%s\n", reason.c_str());
     }
-    if (policy.locked) start = choose_locked_template();
+    if (!policy.locked) return Status::ok();
+    // A posted statement or connect text counts only when this site's own
+    // form carried it, for the row it was made for; otherwise nothing runs.
+    if (Status verified = verify_signed_request(); !verified.is_ok()) {
+        std::string page = "<HTML><HEAD><TITLE>Forbidden</TITLE></HEAD><BODY><H3>Forbidden</H3><P>";
+        append_html_escaped(page, verified.message(), true);
+        page += "</P></BODY></HTML>\n";
+        write_refusal("403 Forbidden", page);
+        start = Start::kAnswered;
+        return Status::ok();
+    }
+    if (const FormField* database = find_form_field("database"); database != nullptr && database->trusted) {
+        use_connect_text(database->value);
+    }
+    start = choose_locked_template();
     return Status::ok();
 }
 

@@ -55,12 +55,4 @@ ReferenceScan scan_reference(const char* dollar, ReferenceContext context) {
     return scan;
 }
 
-bool is_raw_call(const char* reference) {
-    const char* paren = std::strchr(reference, '(');
-    if (paren == nullptr) return false;
-    std::string_view name(reference, std::size_t(paren - reference));
-    while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
-    return equals_nocase(name, "raw");
-}
-
 }  // namespace vexil

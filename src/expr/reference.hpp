@@ -54,8 +54,4 @@ inline bool is_escaped_dollar(const char* stretch, const char* dollar) {
 // operands, so a ")" inside quotes or inner parentheses does not count.
 const char* find_closing_paren(const char* open);
 
-// Whether a reference's text (after the "$") is a call of raw(): the one
-// way a template writes a value from outside into the page unescaped.
-bool is_raw_call(const char* reference);
-
 }  // namespace vexil

@@ -32,14 +32,23 @@ const char* undefined_reference(const char* reference, int options, WorkArea wor
 }
 // A function reference: the name before "(" (trailing blanks cut) and the
 // argument text after it. The arguments are copied, since evaluating them
-// may expand further references that reuse the reference buffer.
+// may expand further references that reuse the reference buffer. They are
+// data for the function, not text at the place of use; the result is from
+// outside when a value from outside went into it (except raw(), which the
+// template uses to write a value unescaped on purpose).
 const char* expand_function(char* reference, char* paren, int options, WorkArea work) {
     if (paren[1] == '\0') return undefined_reference(reference, options, work);
     std::string_view name(reference, std::size_t(paren - reference));
     while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
     std::string arguments(paren + 1);
     std::string function_name(name);
+    ExprState& state = expr_state();
+    Placement* place = state.placement;
+    state.placement = nullptr;
+    OriginProbe probe;
     call_string_function(function_name.c_str(), work, arguments.data());
+    state.placement = place;
+    state.value_outside = probe.outside() && !equals_nocase(function_name, "raw");
     return work.size > 0 ? work.start : "";
 }
 
@@ -69,12 +78,16 @@ const char* expand_variable(char* reference, int options, WorkArea work) {
         std::size_t n = std::strlen(reference);
         if (self != nullptr && self > value && self[-1] == '$' && self[n] == '$') return value;
         // The value is a small template: expand a copy of it in place of
-        // the reference, with the options of the place of use.
+        // the reference, with the options and the place of use; the values
+        // from outside inside it are placed there.
         std::string copy(value);
         if (work.size == 0) return value;
-        substitute_variables(copy.data(), work.start, work.size, options);
+        substitute_in_place(copy.data(), work.start, work.size, options, expr_state().placement);
+        expr_state().value_outside = false;
+        expr_state().value_placed = expr_state().placement != nullptr;
         return work.start;
     }
+    expr_state().value_outside = outside;
     if (options & kSubstFormat) return apply_format(reference, value);
     return value;
 }
@@ -165,38 +178,30 @@ std::size_t append_doubling_quotes(char* dest, std::size_t dest_size, std::size_
 }  // namespace
 
 namespace {
-// How a locked run places values from outside into a text that will be run.
-struct OutsideRule {
-    enum Kind { kSql, kShell } kind;
-    bool backslash_escapes = false;  // kSql: "\" inside quotes is an escape character
-    Status status;                   // the first refusal
-};
+bool is_identifier_char(char c) { return is_ascii_letter(c) || is_ascii_digit(c) || c == '_'; }
 
-// The quoting in force at the end of `built`: outside quotes, or inside a
-// single- or double-quoted stretch. For SQL, whether the single-quoted
-// literal is an escape string (E'...'); for the shell, a backslash outside
-// single quotes takes the next character literally.
-struct QuoteState {
-    char quote = '\0';           // '\'', '"' or none
-    bool escape_string = false;  // the SQL literal is written E'...'
-};
-
-QuoteState quote_state_at(std::string_view built, OutsideRule::Kind kind) {
-    QuoteState state;
-    for (std::size_t i = 0; i < built.size(); ++i) {
-        char c = built[i];
-        if (kind == OutsideRule::kShell && c == '\\' && state.quote != '\'') {
-            ++i;  // the next character is taken literally
-        } else if (state.quote == '\0' && (c == '\'' || c == '"')) {
-            state.quote = c;
-            state.escape_string = c == '\'' && i > 0 && (built[i - 1] == 'E' || built[i - 1] == 'e') &&
-                                  (i == 1 || !(is_ascii_letter(built[i - 2]) || is_ascii_digit(built[i - 2]) ||
-                                               built[i - 2] == '_'));
-        } else if (c == state.quote) {
-            state.quote = '\0';
+// Follows the quoting over text just built at a place: single- and
+// double-quoted stretches, E'...' literals in SQL, and in the shell a
+// backslash outside single quotes taking the next character literally.
+void advance_quotes(Placement& place, std::string_view text) {
+    if (place.kind == Placement::kPage) return;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (place.kind == Placement::kShell && c == '\\' && place.quote != '\'' && i + 1 < text.size()) {
+            place.before_last = c;
+            place.last = text[++i];
+            continue;
         }
+        if (place.quote == '\0' && (c == '\'' || c == '"')) {
+            place.quote = c;
+            place.escape_string = c == '\'' && (place.last == 'E' || place.last == 'e') &&
+                                  !is_identifier_char(place.before_last);
+        } else if (c == place.quote) {
+            place.quote = '\0';
+        }
+        place.before_last = place.last;
+        place.last = c;
     }
-    return state;
 }
 
 // An optional sign, digits with an optional fraction, an optional exponent.
@@ -224,11 +229,10 @@ std::string_view trimmed(std::string_view t) {
     return t;
 }
 
-// The text a value from outside becomes at its place in a statement.
-Status sql_value(OutsideRule& rule, std::string_view built, std::string_view value,
-                 const char* name, std::string& out) {
-    QuoteState state = quote_state_at(built, OutsideRule::kSql);
-    if (state.quote == '\0') {
+// A value from outside in a statement: one literal inside quotes, a number
+// outside them.
+Status sql_value(const Placement& place, std::string_view value, const char* name, std::string& out) {
+    if (place.quote == '\0') {
         std::string_view number = trimmed(value);
         if (!is_plain_number(number)) {
             return Status::failure("The value of %s is not a number where the statement needs one; "
@@ -236,31 +240,31 @@ Status sql_value(OutsideRule& rule, std::string_view built, std::string_view val
         }
         // After a "-" of the statement a negative number gets a blank
         // before it: "--" would start a comment that hides the rest.
-        if (number.front() == '-' && !built.empty() && built.back() == '-') out += ' ';
+        if (number.front() == '-' && place.last == '-') out += ' ';
         out.append(number);
         return Status::ok();
     }
-    bool double_backslashes = state.quote == '\'' && (rule.backslash_escapes || state.escape_string);
+    bool double_backslashes = place.quote == '\'' && (place.backslash_escapes || place.escape_string);
     for (char c : value) {
         out += c;
-        if (c == state.quote || (c == '\\' && double_backslashes)) out += c;
+        if (c == place.quote || (c == '\\' && double_backslashes)) out += c;
     }
     return Status::ok();
 }
 
-// The text a value from outside becomes at its place in a shell command.
-void shell_value(std::string_view built, std::string_view value, std::string& out) {
-    QuoteState state = quote_state_at(built, OutsideRule::kShell);
-    if (state.quote == '"') {
+// A value from outside in a shell command line: inside double quotes every
+// character the shell treats specially there is escaped; elsewhere the value
+// becomes (part of) a single-quoted word, each of its quotes closing,
+// escaping and reopening the quoting.
+void shell_value(const Placement& place, std::string_view value, std::string& out) {
+    if (place.quote == '"') {
         for (char c : value) {
             if (c == '$' || c == '`' || c == '"' || c == '\\') out += '\\';
             out += c;
         }
         return;
     }
-    // Outside quotes the value becomes one single-quoted word; inside single
-    // quotes each quote of the value closes, escapes and reopens them.
-    if (state.quote == '\0') out += '\'';
+    if (place.quote == '\0') out += '\'';
     for (char c : value) {
         if (c == '\'') {
             out += "'\\''";
@@ -268,22 +272,42 @@ void shell_value(std::string_view built, std::string_view value, std::string& ou
             out += c;
         }
     }
-    if (state.quote == '\0') out += '\'';
+    if (place.quote == '\0') out += '\'';
 }
 
-// The loop of every substitution: copies the text, expanding each reference
-// with the options of the place; with a rule, values from outside in a
-// locked run are placed by it. Returns whether dest was filled (so the
-// result may have been cut).
-bool substitute_into(char* text, char* dest, std::size_t dest_size, int options, OutsideRule* rule) {
+// The text a value from outside becomes at its place; false after a refusal.
+bool place_value(Placement& place, std::string_view value, const char* name, std::string& out) {
+    switch (place.kind) {
+        case Placement::kPage:
+            append_page_escaped(out, value);
+            return true;
+        case Placement::kShell:
+            shell_value(place, value, out);
+            return true;
+        case Placement::kSql:
+            if (Status s = sql_value(place, value, name, out); !s.is_ok()) {
+                if (place.refusal != nullptr && place.refusal->is_ok()) *place.refusal = s;
+                return false;
+            }
+            return true;
+    }
+    return true;
+}
+}  // namespace
+
+bool substitute_in_place(char* text, char* dest, std::size_t dest_size, int options, const Placement* outer) {
     if (dest_size == 0) return true;
     dest[0] = '\0';
     if (text == nullptr) return false;
     std::size_t length = 0;
     bool filled = false;
+    // The quoting in force moves along with what is built here.
+    Placement place;
+    if (outer != nullptr) place = *outer;
     auto append = [&](std::string_view piece) {
         std::size_t n = copy_bounded(dest + length, dest_size - length, piece);
         if (n < piece.size()) filled = true;
+        advance_quotes(place, std::string_view(dest + length, n));
         length += n;
     };
 
@@ -298,29 +322,28 @@ bool substitute_into(char* text, char* dest, std::size_t dest_size, int options,
             continue;
         }
         std::string name(found.reference);
+        std::size_t start = length;
         WorkArea work{dest + length, dest_size - length};
         // When the destination lies in the scratch area, nested
         // evaluations (string-function arguments) must start above what
         // is built so far.
         ScratchGuard guard(dest + length);
-        OriginProbe probe;
+        ExprState& state = expr_state();
+        Placement* saved = state.placement;
+        state.placement = outer != nullptr ? &place : nullptr;
         std::string_view value(expand_reference(found.reference, options, work));
-        if (rule != nullptr && probe.outside() && is_locked_run()) {
+        state.placement = saved;
+        if (outer != nullptr && state.value_outside && is_locked_run()) {
             std::string placed;
-            std::string copy(value);  // the value may lie where the placed text goes
-            std::string_view built(dest, length);
-            if (rule->kind == OutsideRule::kShell) {
-                shell_value(built, copy, placed);
-            } else if (Status s = sql_value(*rule, built, copy, name.c_str(), placed); !s.is_ok()) {
-                rule->status = s;
-                return filled;
-            }
+            if (!place_value(place, std::string(value), name.c_str(), placed)) return filled;
             append(placed);
         } else if ((options & kSubstSqlQuotes) && length > 0 && dest[length - 1] == '\'' &&
-                   value.find('\'') != std::string_view::npos) {
+                   value.find('\'') != std::string_view::npos && !(state.value_placed && is_locked_run())) {
             length = append_doubling_quotes(dest, dest_size, length, value);
+            advance_quotes(place, std::string_view(dest + start, length - start));
         } else if (value.data() == dest + length) {
             length += value.size();  // already built in place
+            advance_quotes(place, value);
         } else {
             append(value);
         }
@@ -330,16 +353,19 @@ bool substitute_into(char* text, char* dest, std::size_t dest_size, int options,
     if (length + 1 >= dest_size) filled = true;
     return filled;
 }
-}  // namespace
 
 void substitute_variables(char* text, char* dest, std::size_t dest_size, int options) {
-    substitute_into(text, dest, dest_size, options, nullptr);
+    substitute_in_place(text, dest, dest_size, options, nullptr);
 }
 
 Status substitute_statement(char* text, char* dest, std::size_t dest_size, bool backslash_escapes) {
-    OutsideRule rule{OutsideRule::kSql, backslash_escapes, Status::ok()};
-    bool filled = substitute_into(text, dest, dest_size, kOptionsSql, &rule);
-    if (!rule.status.is_ok()) return rule.status;
+    Status refusal;
+    Placement place;
+    place.kind = Placement::kSql;
+    place.backslash_escapes = backslash_escapes;
+    place.refusal = &refusal;
+    bool filled = substitute_in_place(text, dest, dest_size, kOptionsSql, &place);
+    if (!refusal.is_ok()) return refusal;
     if (filled) {
         return Status::failure("The statement is too long once its values are filled in (%zu characters "
                                "at most); it was not run.", dest_size - 2);
@@ -348,15 +374,40 @@ Status substitute_statement(char* text, char* dest, std::size_t dest_size, bool 
 }
 
 Status substitute_command_line(char* text, char* dest, std::size_t dest_size) {
-    OutsideRule rule{OutsideRule::kShell, false, Status::ok()};
-    if (substitute_into(text, dest, dest_size, kOptionsPlain, &rule)) {
+    Placement place;
+    place.kind = Placement::kShell;
+    if (substitute_in_place(text, dest, dest_size, kOptionsPlain, &place)) {
         return Status::failure("EXEC command line too long; not run");
     }
     return Status::ok();
 }
 
+void append_page_escaped(std::string& dest, std::string_view text) {
+    std::string escaped;
+    append_html_escaped(escaped, text, true);
+    for (char c : escaped) {
+        if (c == '$') {
+            dest += "&#36;";
+        } else {
+            dest += c;
+        }
+    }
+}
+
+PageValue expand_page_reference(char* reference, int options, WorkArea work) {
+    ExprState& state = expr_state();
+    Placement page;
+    Placement* saved = state.placement;
+    state.placement = &page;
+    const char* text = expand_reference(reference, options, work);
+    state.placement = saved;
+    return PageValue{text, state.value_outside && is_locked_run()};
+}
+
 const char* expand_reference(char* reference, int options, WorkArea work) {
     count_reference();
+    expr_state().value_outside = false;
+    expr_state().value_placed = false;
     int& depth = expr_state().expansion_depth;
     if (++depth > kMaxExpansionDepth) {
         --depth;

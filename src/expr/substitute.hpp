@@ -10,6 +10,7 @@
 
 #include "base/scratch.hpp"
 #include "base/status.hpp"
+#include "expr/expr_state.hpp"
 
 namespace vexil {
 
@@ -47,6 +48,25 @@ const char* expand_reference(char* reference, int options, WorkArea work);
 // reference replaced. The source text is working material: terminators are
 // written into it while scanning.
 void substitute_variables(char* text, char* dest, std::size_t dest_size, int options);
+
+// substitute_variables with a place: values from outside (in a locked run)
+// are placed as data there. Returns whether dest was filled, so the result
+// may have been cut.
+bool substitute_in_place(char* text, char* dest, std::size_t dest_size, int options, const Placement* place);
+
+// Appends a value from outside as page text in a locked run: HTML-escaped,
+// apostrophes included, and every "$" as "&#36;", so that a file a page
+// writes and another page includes holds no reference the visitor wrote.
+void append_page_escaped(std::string& dest, std::string_view text);
+
+// A reference written into the page: its text, and whether that text is a
+// value from outside that a locked run must escape. Values from outside
+// inside the template's own values are escaped where they stand.
+struct PageValue {
+    const char* text;
+    bool outside;
+};
+PageValue expand_page_reference(char* reference, int options, WorkArea work);
 
 // substitute_variables with the options of SQL statements, for a statement
 // that will run. In a locked run a value from outside stays data: inside a

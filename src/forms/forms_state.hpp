@@ -1,9 +1,13 @@
 // The per-run state of the form commands: which kind of rows the row loop is
-// to frame (TABLE or UPDATEFORM) and what the last option list was named.
+// to frame (TABLE or UPDATEFORM), what the last option list was named and
+// what the last edit form's signature covers.
 // It lives in the run object (driver/run.hpp); forms_state() reaches it. The
 // sizes of the row templates and headers that TABLE and UPDATEFORM build are
 // fixed here, for the row loop that receives them.
 #pragma once
+
+#include <string>
+#include <vector>
 
 #include "base/text.hpp"
 
@@ -20,6 +24,10 @@ struct FormsState {
     bool form_mode = false;             // set by UPDATEFORM until the next SQL or QBE command
     int option_list_size = 1;           // SIZE of the option list being built
     TextBuffer<136> option_list_name;   // NAME of the option list being built
+    // What the last UPDATEFORM's signature covers besides the statement and
+    // the connect text (signed forms of a locked run).
+    std::vector<std::string> form_keys;  // its KEY names, in order
+    std::string form_input;              // its TEMPLATE= value; "" without one
 };
 
 FormsState& forms_state();

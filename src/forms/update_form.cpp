@@ -7,19 +7,27 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "base/policy.hpp"
 #include "base/scratch.hpp"
 #include "base/status.hpp"
 #include "base/text.hpp"
+#include "db/columns.hpp"
 #include "db/sql_command.hpp"
 #include "forms/form_options.hpp"
 #include "forms/table_output.hpp"
 #include "request/form_data.hpp"
+#include "request/signature.hpp"
 #include "values/variable_table.hpp"
 
 namespace vexil {
 
 namespace {
+
+constexpr const char* kNoSigningKey =
+    "Edit forms are not offered: the site has no key for signing them (VEXIL_SECRET_FILE).";
 
 // The form's ACTION: the start-up value script_name (form field, else the
 // CGI variable), else whatever variable of that name the template set.
@@ -79,6 +87,7 @@ struct UpdateForm {
     std::string statement;                // "UPDATE table SET a=..., b=..." and the key conditions
     std::string where;                    // " WHERE key=... AND ..."
     std::string rows;                     // the row template: key rows and field rows
+    std::vector<std::string> key_names;   // the KEY names, in order
     const char* input_template = nullptr; // TEMPLATE= (or FILE=)
     bool table_given = false;
     int keys = 0;
@@ -95,6 +104,7 @@ void add_keys(UpdateForm& form, char* list) {
         form.where += form.keys == 0 ? " WHERE " : " AND ";
         append_assignment(form.where, list, key.text);
         form.rows += key_row(list);
+        form.key_names.emplace_back(list);
         ++form.keys;
         if (comma == nullptr) break;
         list = comma + 1;
@@ -179,10 +189,42 @@ Status store_form(UpdateForm& form, Status status, char* row_template, TableHead
     return status;
 }
 
+// The hidden key-name and signature fields of a signed form: the signature
+// covers the sql and database values as written, the input value, the key
+// names and each key's value as the row shows it (the column's stored
+// value; "" for NULL or empty, and for a key that is no result column).
+void append_signature(std::string& end, std::string_view sql, std::string_view database) {
+    const FormsState& forms = forms_state();
+    SignedForm form{sql, database, forms.form_input, {}, {}};
+    std::string names;
+    for (const std::string& name : forms.form_keys) {
+        const char* value = column_value(name);
+        form.key_names.push_back(name);
+        form.key_values.push_back(std::strcmp(value, kEmptyMark) == 0 ? "" : value);
+        if (!names.empty()) names += ',';
+        names += name;
+    }
+    end += "<INPUT NAME=\"";
+    end += kKeyNamesField;
+    end += "\" TYPE=\"hidden\" VALUE=\"";
+    append_html_escaped(end, names);
+    end += "\">\n<INPUT NAME=\"";
+    end += kSignatureField;
+    end += "\" TYPE=\"hidden\" VALUE=\"";
+    end += sign_form(run_policy().secret, form);
+    end += "\">\n";
+}
+
 }  // namespace
 
 void build_update_form(char* options, char* row_template, TableHeader& table_header) {
     row_template[0] = '\0';
+    if (is_locked_run() && run_policy().secret.empty()) {
+        // A locked run accepts a posted statement only with its signature.
+        forms_state().form_mode = false;
+        report_error(kNoSigningKey);
+        return;
+    }
     const char* action = script_name();
     if (action[0] == '\0') {
         report_error("No SCRIPT_NAME variable input from CGI or form");
@@ -200,18 +242,25 @@ void build_update_form(char* options, char* row_template, TableHeader& table_hea
     status = store_form(form, status, row_template, table_header);
     scratch_set_top(saved_top);
     if (status.is_ok()) {
-        forms_state().form_mode = true;
+        FormsState& forms = forms_state();
+        forms.form_mode = true;
+        forms.form_keys = std::move(form.key_names);
+        forms.form_input = form.input_template != nullptr ? form.input_template : "";
     } else {
         report_error(status.message());
     }
 }
 
 void write_form_end(OutputChannel& output) {
+    std::string_view database = connect_text();
+    std::string_view sql = statement_source().view();
     std::string end = "</TABLE>\n<INPUT NAME=\"database\" TYPE=\"hidden\" VALUE=\"";
-    append_html_escaped(end, connect_text());
+    append_html_escaped(end, database);
     end += "\">\n<INPUT NAME=\"sql\" TYPE=\"hidden\" VALUE=\"";
-    append_html_escaped(end, statement_source().view());
-    end += "\">\n<P><INPUT TYPE=\"submit\" VALUE=\"Update\"></FORM>\n";
+    append_html_escaped(end, sql);
+    end += "\">\n";
+    if (is_locked_run()) append_signature(end, sql, database);
+    end += "<P><INPUT TYPE=\"submit\" VALUE=\"Update\"></FORM>\n";
     write_fragment(end, output);
 }
 

@@ -47,17 +47,6 @@ void decode_in_place(char* text) {
     std::size_t size = std::strlen(text) + 1;
     url_decode(std::string_view(text, size - 1), text, size);
 }
-
-// Visits the fields in order, as the lookups do: while an entry has a name
-// and fewer than capacity entries were looked at.
-template <typename Visit>
-void for_each_field(Visit visit) {
-    FormState& form = form_state();
-    if (form.fields == nullptr) return;
-    for (std::size_t i = 0; i < form.capacity && form.fields[i].name != nullptr; ++i) {
-        if (!visit(form.fields[i])) return;
-    }
-}
 }  // namespace
 
 unsigned char hex_pair_value(const char* p) {
@@ -119,7 +108,7 @@ Status read_form_data() {
 
 FormField* find_form_field(std::string_view name) {
     FormField* found = nullptr;
-    for_each_field([&](FormField& field) {
+    for_each_form_field([&](FormField& field) {
         if (!equals_nocase(field.name, name)) return true;
         found = &field;
         return false;
@@ -137,13 +126,13 @@ const char* form_value(std::string_view name) { return form_value_or(name, ""); 
 
 const char** form_values_all(std::string_view name, const char* fallback) {
     std::size_t matches = 0;
-    for_each_field([&](FormField& field) {
+    for_each_form_field([&](FormField& field) {
         if (name == field.name) ++matches;
         return true;
     });
     auto** list = static_cast<const char**>(tracked_alloc(sizeof(char*) * (matches + 1)));
     std::size_t n = 0;
-    for_each_field([&](FormField& field) {
+    for_each_form_field([&](FormField& field) {
         if (name == field.name) {
             bool empty = field.value == nullptr || field.value[0] == '\0';
             list[n++] = empty ? fallback : field.value;

@@ -37,6 +37,17 @@ FormState& form_state();
 // variable ...", "Unrecognized REQUEST_METHOD = ...", ...).
 Status read_form_data();
 
+// Visits the fields in request order, as the lookups do, while `visit`
+// returns true.
+template <typename Visit>
+void for_each_form_field(Visit visit) {
+    FormState& form = form_state();
+    if (form.fields == nullptr) return;
+    for (std::size_t i = 0; i < form.capacity && form.fields[i].name != nullptr; ++i) {
+        if (!visit(form.fields[i])) return;
+    }
+}
+
 // The value of the first field named `name` (case-blind), or "" when there is
 // none or its value is absent or empty.
 const char* form_value(std::string_view name);

@@ -81,33 +81,21 @@ const Dispatch* find_command(const char* keyword) {
 
 // Expands the reference text that starts at `reference` (NUL-terminated by
 // the caller) with the scratch area as work area, and writes the result.
-// In a locked run a value from outside is escaped too, "$" included, unless
-// the reference is a raw() call: it is text, never markup, script or a
-// reference.
+// In a locked run a value from outside is escaped too, "$" included (raw()
+// gives none): it is text, never markup, script or a reference.
 void write_reference(char* reference, int options, OutputChannel& output) {
-    OriginProbe probe;
-    const char* value = expand_reference(reference, options & ~kSubstHtmlEscape, scratch_work_area());
+    PageValue value = expand_page_reference(reference, options & ~kSubstHtmlEscape, scratch_work_area());
     bool locked = is_locked_run();
-    bool escape = (options & kSubstHtmlEscape) != 0 || (locked && probe.outside() && !is_raw_call(reference));
+    bool escape = (options & kSubstHtmlEscape) != 0 || value.outside;
     if (!escape) {
-        write_text(value, output);
+        write_text(value.text, output);
         return;
     }
     std::string escaped;
-    append_html_escaped(escaped, value, locked);
-    if (locked && probe.outside()) {
-        // A "$" of a value from outside is written as a character reference
-        // too: a file this page writes and another page includes holds no
-        // reference the visitor wrote.
-        std::string marked;
-        for (char c : escaped) {
-            if (c == '$') {
-                marked += "&#36;";
-            } else {
-                marked += c;
-            }
-        }
-        escaped.swap(marked);
+    if (locked && value.outside) {
+        append_page_escaped(escaped, value.text);
+    } else {
+        append_html_escaped(escaped, value.text, locked);
     }
     write_text(escaped, output);
 }

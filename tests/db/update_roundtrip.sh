@@ -2,7 +2,10 @@
 # Update form round trip: renders a page with UPDATEFORM (CGI GET), reads the
 # first form's fields as a browser does, posts them back (CGI POST) and
 # compares the table before and after.
-# Usage: update_roundtrip.sh [--phases LETTERS] <vexil binary> sqlite|postgresql [SETTINGS FILE]
+# Usage: update_roundtrip.sh [--locked] [--phases LETTERS] <vexil binary> sqlite|postgresql [SETTINGS FILE]
+# --locked: locked web runs (templates in a template folder that name their
+# database, a site key that signs the forms); otherwise open runs that take
+# the database from the request.
 # PostgreSQL server settings (host=, port=, user=, bindir=; tests/db/pg_server.sh)
 # come from SETTINGS FILE or $VEXIL_TEST_PG_ENV; a database of its own is made
 # and dropped. ODBC: ODBCSYSINI/ODBCINI, else odbc/ beside the binary.
@@ -21,8 +24,9 @@ set -uo pipefail
 export LC_ALL=C
 fail() { echo "FAIL: $*"; exit 1; }
 skip() { [[ "${VEXIL_REQUIRE_ALL:-}" == 1 ]] && fail "$1 (VEXIL_REQUIRE_ALL=1 does not allow skipping)"; echo "SKIP: $1"; exit 77; }
-usage() { fail "usage: $0 [--phases LETTERS] <vexil binary> sqlite|postgresql [settings file]"; }
-phases=ABCD
+usage() { fail "usage: $0 [--locked] [--phases LETTERS] <vexil binary> sqlite|postgresql [settings file]"; }
+phases=ABCD locked=
+[[ "${1:-}" == --locked ]] && { locked=1; shift; }
 [[ "${1:-}" == --phases ]] && { [[ $# -ge 2 && "$2" =~ ^[ABCD]+$ ]] || usage; phases=$2; shift 2; }
 [[ $# -ge 2 && $# -le 3 ]] || usage
 binary=$1 backend=$2 settings=${3:-${VEXIL_TEST_PG_ENV:-}}
@@ -80,15 +84,22 @@ EOF
 item_query="SELECT id, code, title, note, body FROM item ORDER BY id;"
 keys_query="SELECT key_column_01, key_column_40, val FROM keys40 ORDER BY key_column_40;"
 
-page() { printf '<HTML><BODY>\n<!--SQL %s-->\n<!--UPDATEFORM %s-->\n</BODY></HTML>\n' "$2" "$3" >"$work/$1"; } # FILE SELECT ARGS
+page() { # FILE SELECT ARGS: a locked site's page names its database itself
+  local database=; [[ -n $locked ]] && database="<!--DATABASE $dsn-->"
+  printf '<HTML><BODY>%s\n<!--SQL %s-->\n<!--UPDATEFORM %s-->\n</BODY></HTML>\n' "$database" "$2" "$3" >"$work/$1"
+}
 page form_a.htm "SELECT id, code, title, note FROM item ORDER BY id" "TABLE=item, KEY=(id, 'code'), 'title:80', 'note', TEMPLATE=done.htm"
-page form_b.htm "SELECT id, code, title, note FROM item ORDER BY id" "TABLE=item, KEY=(id, 'code'), 'title:80', 'note'"
+# A locked site offers no built-in page to post to: B and D post to a page of its own.
+form_b_target=; [[ -n $locked ]] && form_b_target=", TEMPLATE=done.htm"
+page form_b.htm "SELECT id, code, title, note FROM item ORDER BY id" "TABLE=item, KEY=(id, 'code'), 'title:80', 'note'$form_b_target"
 page form_c.htm "SELECT id, code, body FROM item ORDER BY id" "TABLE=item, KEY=(id, 'code'), 'body:300', FILE=done.htm"
-page form_d.htm "SELECT * FROM keys40 WHERE key_column_40 = 1" "TABLE=keys40, KEY=($keys), 'val'"
+page form_d.htm "SELECT * FROM keys40 WHERE key_column_40 = 1" "TABLE=keys40, KEY=($keys), 'val'$form_b_target"
 printf '<!--SQL $sql$-->\nResult: [$sql_status$] [$sql_result$]\n' >"$work/done.htm"
+printf 'a site key of forty characters, fixed...' >"$work/site.key"
 
 run_vexil() { # NAME VAR=VALUE...: own environment, stdin NAME.in if any; NAME.out/.err
   local name=$1 env=(PATH="$PATH" VEXIL_OPEN=1) var input=/dev/null; shift
+  [[ -n $locked ]] && env=(PATH="$PATH" VEXIL_TEMPLATE_ROOT="$work" VEXIL_SECRET_FILE="$work/site.key")
   for var in ODBCSYSINI ODBCINI ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS; do [[ -n "${!var:-}" ]] && env+=("$var=${!var}"); done
   [[ -f "$work/$name.in" ]] && input=$work/$name.in
   (cd "$work" && env -i "${env[@]}" "$@" "$binary" <"$input" >"$name.out" 2>"$name.err")
@@ -173,8 +184,9 @@ END {
 EOF
 
 render() { # NAME TEMPLATE [any]: CGI GET; fails on an error page unless "any"
-  run_vexil "$1" REQUEST_METHOD=GET SCRIPT_NAME=/cgi-bin/vexil \
-    "QUERY_STRING=input=$2&database=$(printf '%s' "$dsn" | sed 's/%/%25/g; s/&/%26/g; s/+/%2B/g; s/ /+/g')"
+  local query="input=$2"
+  [[ -z $locked ]] && query+="&database=$(printf '%s' "$dsn" | sed 's/%/%25/g; s/&/%26/g; s/+/%2B/g; s/ /+/g')"
+  run_vexil "$1" REQUEST_METHOD=GET SCRIPT_NAME=/cgi-bin/vexil "QUERY_STRING=$query"
   [[ "${3:-}" != any ]] && grep -q 'Vexil Error' "$work/$1.out" &&
     { cat "$work/$1.out"; fail "$1: rendering the form reported an error"; }
   return 0

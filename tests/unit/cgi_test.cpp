@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <unistd.h>
 
 #include "base/text.hpp"
 #include "support.hpp"
@@ -92,15 +94,8 @@ TEST(HexPairValue, DigitsAndLettersOfEitherCase) {
     EXPECT_STREQ(lone, "%");
 }
 
-class FormTest : public test::Fresh {
+class FormTest : public test::WebRequest {
 protected:
-    void SetUp() override { clear(); }
-    void TearDown() override { clear(); }
-    void clear() {
-        for (const char* name : {"REQUEST_METHOD", "QUERY_STRING", "CONTENT_LENGTH", "CONTENT_TYPE"})
-            unsetenv(name);
-        reset();
-    }
     static void set(const char* name, const char* value) {
         if (value) setenv(name, value, 1);
     }
@@ -112,7 +107,8 @@ protected:
         if (!length) {
             set("QUERY_STRING", data);
         } else {
-            std::string path = ::testing::TempDir() + "vexil_post_body";
+            // One file per process: ctest runs tests side by side.
+            std::string path = ::testing::TempDir() + "vexil_post_body." + std::to_string(getpid());
             FILE* f = std::fopen(path.c_str(), "wb");
             std::fputs(data, f);
             std::fclose(f);

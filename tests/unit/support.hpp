@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,6 +31,19 @@ protected:
 private:
     std::unique_ptr<vexil::Run> run_;
     std::unique_ptr<ActiveRun> active_;
+};
+
+// A fresh run with none of the CGI request variables set, before and after
+// each test.
+class WebRequest : public Fresh {
+protected:
+    void SetUp() override { clear(); }
+    void TearDown() override { clear(); }
+    void clear() {
+        for (const char* name : {"REQUEST_METHOD", "QUERY_STRING", "CONTENT_LENGTH", "CONTENT_TYPE"})
+            unsetenv(name);
+        reset();
+    }
 };
 
 // An error report outside any template in a command-line run ("" for none).
