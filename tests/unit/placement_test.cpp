@@ -65,6 +65,17 @@ TEST_F(Placing, StatementsTakeValuesFromOutsideAsData) {
     EXPECT_EQ(statement("WHERE id=$bad$", false, &refusal), "WHERE id=1 OR 1=1");
 }
 
+TEST_F(Placing, ANegativeNumberAfterAMinusStartsNoComment) {
+    locked_request("m=-0&p=5&s=+-2+");
+    std::string refusal;
+    EXPECT_EQ(statement("WHERE id=2-$m$ AND a=0", false, &refusal), "WHERE id=2- -0 AND a=0");
+    EXPECT_EQ(statement("WHERE id=2-$s$", false, &refusal), "WHERE id=2- -2");
+    EXPECT_EQ(statement("WHERE id=2-$p$", false, &refusal), "WHERE id=2-5");
+    EXPECT_EQ(statement("WHERE id=-$p$", false, &refusal), "WHERE id=-5");
+    EXPECT_EQ(statement("WHERE id=$m$", false, &refusal), "WHERE id=-0");
+    EXPECT_EQ(refusal, "");
+}
+
 TEST_F(Placing, TheTemplatesOwnValuesPlaceWhatTheyHoldFromOutside) {
     locked_request("q=it%27s&id=7");
     char cond[] = "a='$q$' AND id=$id$";
