@@ -104,7 +104,12 @@ void fatal_error(const char* message) { throw RunAborted(message); }
 
 void write_termination_page(std::string_view message) {
     std::FILE* out = standard_output();
-    std::fprintf(out, "Content-type: text/html%c%c", '\n', '\n');
+    if (run_policy().locked) {
+        // A locked run's answer has one header, with its charset.
+        send_content_header();
+    } else {
+        std::fprintf(out, "Content-type: text/html%c%c", '\n', '\n');
+    }
     std::fprintf(out, "<HTML><H3>Program Terminated</H3>\n%.*s\n</HTML>", int(message.size()),
                  message.data());
 }
