@@ -54,22 +54,16 @@ TEST_F(Expression, NumbersSpellingAndQuotes) {
 TEST_F(Expression, KindsValuesSpellingAndWhereTheCursorStops) {
     using enum ValueKind;
     struct { const char* text; ValueKind kind; int integer; double real; const char *spelling, *rest; } rows[] = {
-        {"05", Integer, 5, 5.0, "05", ""},
-        {"1.50", Real, 1, 1.5, "1.50", ""},
-        {"1234567890", Text, 0, 0.0, "1234567890", ""},
-        {"'5'", Text, 0, 0.0, "5", ""},
-        {"-5", Integer, -5, -5.0, "", ""},  // computed results carry no text
-        {"7 / -2", Real, -3, -3.5, "", ""},
-        {"(2 > 1) + 4", Logical, 5, 5.0, "", ""},  // the left operand's kind stays
-        {"max(3, 3.0)", Real, 3, 3.0, "", ""},
-        {"min(3, 7)", Integer, 3, 3.0, "", ""},
-        {"0 AND (1, 2), 4", Logical, 0, 0.0, "", ", 4"},
+        {"05", Integer, 5, 5.0, "05", ""}, {"1.50", Real, 1, 1.5, "1.50", ""},
+        {"1234567890", Text, 0, 0.0, "1234567890", ""}, {"'5'", Text, 0, 0.0, "5", ""},
+        // computed results carry no text; the left operand's kind stays
+        {"-5", Integer, -5, -5.0, "", ""}, {"7 / -2", Real, -3, -3.5, "", ""},
+        {"(2 > 1) + 4", Logical, 5, 5.0, "", ""}, {"max(3, 3.0)", Real, 3, 3.0, "", ""},
+        {"min(3, 7)", Integer, 3, 3.0, "", ""}, {"0 AND (1, 2), 4", Logical, 0, 0.0, "", ", 4"},
         {"1 + 2 \t, rest", Integer, 3, 3.0, "", ", rest"},
         // values that are not numbers (or are infinite) are no failures
-        {"sqrt(-1) + 1", Real, 0, NAN, "", ""},
-        {"mod(7.5, 0)", Real, 0, NAN, "", ""},
-        {"mod(7, 0.0)", Real, 0, NAN, "", ""},
-        {"log(0)", Real, INT32_MIN, -HUGE_VAL, "", ""},
+        {"sqrt(-1) + 1", Real, 0, NAN, "", ""}, {"mod(7.5, 0)", Real, 0, NAN, "", ""},
+        {"mod(7, 0.0)", Real, 0, NAN, "", ""}, {"log(0)", Real, INT32_MIN, -HUGE_VAL, "", ""},
         {"exp(1000) * 2", Real, INT32_MAX, HUGE_VAL, "", ""},
     };
     for (const auto& r : rows) {
@@ -103,25 +97,17 @@ TEST_F(Expression, ComparisonsAndTruth) {
 
 TEST_F(Expression, Messages) {
     check(eval_text, {
-        {"(", "", "Missing right parenthesis ')'"},
-        {"2 - 'x y'", "", "Non-numeric expression: 2 - x y"},
-        {"+5", "", "Non-numeric expression:  + 5"},
-        {"(1 = 1) + abc", "", "Non-numeric expression: 1 + abc"},
-        {"8 / -0.0", "", "Non-numeric expression: 8 / -0"},
-        {"1 + abc AND 1", "", "Non-numeric expression: 1 + abc"},
-        {"-'5'", "", "Non-numeric negation: -5"},
-        {"--5", "", "Non-numeric negation: -"},
+        {"(", "", "Missing right parenthesis ')'"}, {"2 - 'x y'", "", "Non-numeric expression: 2 - x y"},
+        {"+5", "", "Non-numeric expression:  + 5"}, {"(1 = 1) + abc", "", "Non-numeric expression: 1 + abc"},
+        {"8 / -0.0", "", "Non-numeric expression: 8 / -0"}, {"1 + abc AND 1", "", "Non-numeric expression: 1 + abc"},
+        {"-'5'", "", "Non-numeric negation: -5"}, {"--5", "", "Non-numeric negation: -"},
         {"foo bar(1)", "", "Undefined function for foo bar( )"},
         {"abcdefghijklmnopqrstuvwxyz(1)", "", "Undefined function for abcdefghijklmnopqrstuvw( )"},
-        {"SQRT('9')", "", "Non-numeric argument for SQRT(9)"},
-        {"abs((2 > 1))", "", "Non-numeric argument for abs(1)"},
-        {"min(5, 'x')", "", "Non-numeric argument for min(5)"},
-        {"sqrt()", "", "Non-numeric argument for sqrt()"},
-        {"Mod(8)", "", "Missing second argument for Mod(8)"},
-        {"Pos('abc')", "", "Missing second argument for pos(abc)"},
-        {"MAX(3, 4", "", "Missing right parenthesis for MAX(3)"},
+        {"SQRT('9')", "", "Non-numeric argument for SQRT(9)"}, {"abs((2 > 1))", "", "Non-numeric argument for abs(1)"},
+        {"min(5, 'x')", "", "Non-numeric argument for min(5)"}, {"sqrt()", "", "Non-numeric argument for sqrt()"},
+        {"Mod(8)", "", "Missing second argument for Mod(8)"}, {"Pos('abc')", "", "Missing second argument for pos(abc)"},
+        {"MAX(3, 4", "", "Missing right parenthesis for MAX(3)"}, {"Rand(3", "", "Missing right parenthesis for rand( )"},
         {"CHAR('abc', 'b'", "", "Missing right parenthesis for char(abc)"},
-        {"Rand(3", "", "Missing right parenthesis for rand( )"},
         {"mod(05, 0)", "", "Division by zero for mod(05)"},
     });
     const std::string x(1000, 'x');  // long messages are cut to 511 characters
