@@ -16,7 +16,8 @@ TEST(TemporaryName, UpToTheLastDotPlusTmp) {
     const std::string fits(kNameSize - 1 - 4, 'n');  // ".tmp" makes it full
     const std::string cut = (fits + "x.tmp").substr(0, kNameSize - 1);
     struct { std::string name, temp; bool ok; } rows[] = {
-        {"a.b.c", "a.b.tmp", true}, {"noext", "noext.tmp", true}, {".html", ".tmp", true}, {"", ".tmp", true},
+        {"a.b.c", "a.b.tmp", true}, {"noext", "noext.tmp", true}, {"dir.d/page", "dir.tmp", true},  // even in a folder
+        {".html", ".tmp", true}, {"", ".tmp", true},
         {fits, fits + ".tmp", true}, {fits + "x", cut, false}, {fits + "x.html", cut, false},
     };
     for (const auto& r : rows) {
