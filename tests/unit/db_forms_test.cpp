@@ -22,6 +22,7 @@ TEST(Aliases, SplitOffTheSelectList) {
     struct { const char* statement; const char* sent; Strings aliases; } rows[] = {
         {"SELECT 'it''s, AS' AS s FROM t", "SELECT 'it''s, AS' FROM t", {"s"}},
         {"SELECT '*' AS star FROM t", "SELECT '*' FROM t", {"star"}},
+        {"SELECT \"a, b\" AS s, c FROM t", "SELECT \"a, b\", c FROM t", {"s", ""}},
         {"SELECT COALESCE(nick, name) AS s, id AS k FROM c", "SELECT COALESCE(nick, name), id FROM c", {"s", "k"}},
         {"SELECT CAST(a AS TEXT), b AS x FROM t", "SELECT CAST(a AS TEXT), b FROM t", {"", "x"}},
         {"SELECT (SELECT MAX(a) FROM t) AS m FROM u", "SELECT (SELECT MAX(a) FROM t) FROM u", {"m"}},
