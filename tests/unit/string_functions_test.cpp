@@ -65,7 +65,7 @@ TEST_F(StringFunction, LongResultsAreCutToTheDestination) {
     // hex doubles the text, url triples it: both outgrow a small destination
     // and the room left in the scratch area.
     const std::string many_a(10000, 'a');
-    for (std::size_t size : {std::size_t(16), std::size_t(20000)}) {
+    for (std::size_t size : {std::size_t(17), std::size_t(20000)}) {
         for (auto [text, pattern] : {std::pair{"hex(\"" + many_a + "\")", "61"},
                                      {"url(\"" + std::string(8000, '&') + "\")", "%26"},
                                      {"left(\"" + many_a + "\", 9999)", "a"}}) {
@@ -76,6 +76,15 @@ TEST_F(StringFunction, LongResultsAreCutToTheDestination) {
             while (expected.size() < e.result.size()) expected += pattern;
             EXPECT_EQ(e.result, expected.substr(0, e.result.size())) << pattern << " " << size;
         }
+    }
+}
+
+TEST(UrlEncode, StopsBeforeAnEscapeThatDoesNotFit) {
+    const char* by_size[] = {"", "a", "a+", "a+", "a+", "a+%26", "a+%26b", "a+%26b"};
+    for (std::size_t size = 1; size <= 8; ++size) {
+        test::Guarded dest(size);
+        url_encode("a &b", dest.data(), size);
+        EXPECT_EQ(dest.text(), by_size[size - 1]) << size;
     }
 }
 
