@@ -158,30 +158,33 @@ std::string hidden_value(const std::string& form, const std::string& name) {
     return form.substr(at, form.find('"', at) - at);
 }
 
-// UPDATEFORM in a locked run signs the statement, the connect text, the
-// input ("" without TEMPLATE) and the keys in the order KEY names them.
+// UPDATEFORM signs the statement, the connect text, the input ("" without
+// TEMPLATE) and the keys in the order KEY names them; only in a locked run.
 TEST_F(SignedRequest, UpdateFormSignsItsKeysInOrder) {
-    clear();
-    run_policy().locked = true;
-    run_policy().secret = kKey;
-    form_state().script_name = "/cgi-bin/vexil";
-    use_connect_text(kDb);
-    std::vector<char> rows(kRowTemplateSize, 'x');
-    TableHeader header;
-    std::string options = "TABLE=staff, KEY=(id, 'code'), 'name'";
-    EXPECT_EQ(test::captured([&] { build_update_form(options.data(), rows.data(), header); }), "");
-    ASSERT_TRUE(forms_state().form_mode);
-    std::string sql(statement_source().view());
-    EXPECT_EQ(sql, "UPDATE staff SET name='$name$' WHERE id=$id$ AND code='$code$'");
-    std::FILE* file = std::tmpfile();
-    OutputChannel output{file};
-    write_form_end(output);
-    std::string end(4096, '\0');
-    std::rewind(file);
-    end.resize(std::fread(end.data(), 1, end.size(), file));
-    std::fclose(file);
-    EXPECT_EQ(hidden_value(end, "vexil_keys"), "id,code");
-    EXPECT_EQ(hidden_value(end, "vexil_signature"), sign_form(kKey, {sql, kDb, "", {"id", "code"}, {"", ""}}));
+    for (bool locked : {true, false}) {
+        clear();
+        run_policy().locked = locked;
+        run_policy().secret = kKey;
+        form_state().script_name = "/cgi-bin/vexil";
+        use_connect_text(kDb);
+        std::vector<char> rows(kRowTemplateSize, 'x');
+        TableHeader header;
+        std::string options = "TABLE=staff, KEY=(id, 'code'), 'name'";
+        EXPECT_EQ(test::captured([&] { build_update_form(options.data(), rows.data(), header); }), "");
+        ASSERT_TRUE(forms_state().form_mode);
+        std::string sql(statement_source().view());
+        EXPECT_EQ(sql, "UPDATE staff SET name='$name$' WHERE id=$id$ AND code='$code$'");
+        std::FILE* file = std::tmpfile();
+        OutputChannel output{file};
+        write_form_end(output);
+        std::string end(4096, '\0');
+        std::rewind(file);
+        end.resize(std::fread(end.data(), 1, end.size(), file));
+        std::fclose(file);
+        EXPECT_EQ(hidden_value(end, "vexil_keys"), locked ? "id,code" : "") << locked;
+        EXPECT_EQ(hidden_value(end, "vexil_signature"),
+                  locked ? sign_form(kKey, {sql, kDb, "", {"id", "code"}, {"", ""}}) : "") << locked;
+    }
 }
 
 }  // namespace
