@@ -14,8 +14,7 @@ protected:
 TEST_F(IfNew, NewWhenTheValueChanged) {
     // Each step: set a variable (when named), then test a name.
     struct { const char *set, *value, *name; bool is_new; } steps[] = {
-        {"g", "A", "g", true}, {"g", "", "g", true}, {nullptr, nullptr, "g", false},
-        {"a", "1", "a", true}, {"b", "1", "b", true}, {"c", "1", "c", true},
+        {"g", "", "g", true}, {nullptr, nullptr, "g", false}, {"a", "1", "a", true}, {"b", "1", "b", true}, {"c", "1", "c", true},
         {"a", "2", "a", true},  // b and c, tested after a, are emptied
         {nullptr, nullptr, "c", true}, {nullptr, nullptr, "b", true}, {nullptr, nullptr, "c", true},
         {nullptr, nullptr, "g", false},  // names tested before a keep their values

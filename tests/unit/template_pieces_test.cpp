@@ -90,7 +90,6 @@ TEST_F(ReadCommandText, ArgumentTextUpToTheArrow) {
     struct { const char* first; const char* more; std::size_t size; Read expected; } rows[] = {
         {"IF  a = 1  -->rest\n", "", 64, {"a = 1", true, "rest\n", 1, ""}},
         {"SET a=1,\tb=2\t-->x", "", 64, {"a=1, b=2", true, "x", 1, ""}},
-        {"ENDIF-->x", "", 64, {"", true, "x", 1, ""}},
         {"SQL SELECT a\n", "FROM t -->after\nnext\n", 64, {"SELECT a FROM t", true, "after\n", 2, ""}},
         {"SET abcdefghij-->z", "", 8, {"abcdefg", true, "z", 1, ""}},  // cut to the buffer
         {"EXEC echo\n", "", 64, {"echo ", false, "", 1, reported("Missing --> to mark end of command")}},
