@@ -18,8 +18,8 @@ TEST_F(IfNew, NewWhenTheValueChanged) {
         {"a", "2", "a", true},  // b and c, tested after a, are emptied
         {nullptr, nullptr, "c", true}, {nullptr, nullptr, "b", true}, {nullptr, nullptr, "c", true},
         {nullptr, nullptr, "g", false},  // names tested before a keep their values
-        {nullptr, nullptr, "nobody", true},
-        {"c", "2", "c", true}, {nullptr, nullptr, "nobody", false},  // emptied and undefined: not new
+        {nullptr, nullptr, "nobody", true}, {"c", "2", "c", true},
+        {nullptr, nullptr, "nobody", false},  // emptied and undefined: not new
     };
     for (const auto& s : steps) {
         if (s.set) set_variable(s.set, s.value);

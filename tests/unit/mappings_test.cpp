@@ -43,7 +43,6 @@ TEST_F(Picture, CutTo48CharactersAndNeverPastTheResult) {
 class Mappings : public test::Fresh {
 protected:
     static void translate(std::string text) { define_translation(text.data()); }
-    static void format(std::string text) { define_format_list(text.data()); }
     static std::string picture(const char* name) {
         const char* p = find_format_picture(name);
         return p ? p : "<none>";
@@ -74,11 +73,11 @@ TEST_F(Mappings, TranslatePairsAndAtMost32TablesOf99Pairs) {
 TEST_F(Mappings, AtMost50FormatPictures) {
     std::string text;
     for (int i = 0; i < 52; ++i) text += "f" + std::to_string(i) + "=0.0" + std::string(i % 3, '0') + ", ";
-    format(text);
+    define_format_list(text.data());
     EXPECT_EQ(picture("F0"), "0.0");
     EXPECT_EQ(picture("f49"), "0.00");
     EXPECT_EQ(picture("f50"), "<none>");
-    format("late=0");  // the collection is full
+    define_format_list(text.assign("late=0").data());  // the collection is full
     EXPECT_EQ(picture("late"), "<none>");
 }
 

@@ -70,10 +70,8 @@ struct Guarded {
     std::vector<char> bytes;
 };
 
-struct Evaluated {
-    std::string result;  // the text, or "1"/"0" for a condition
-    std::string output;  // what was reported
-};
+// The text (or "1"/"0" for a condition) and what was reported.
+struct Evaluated { std::string result, output; };
 
 // eval_expression cuts the text in place but must put it back.
 inline Evaluated eval_text(std::string expression) {
