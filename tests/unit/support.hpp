@@ -1,6 +1,5 @@
-// Shared by the unit tests: a fixture that gives every test a fresh run, a guarded destination that catches writes past its end, and
-// wrappers that evaluate a writable copy of a text while capturing what
-// gets reported on standard output.
+// Shared by the unit tests: a fresh run per test, a destination with guard
+// bytes, and evaluation of a text with what it reports on standard output.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,7 +16,6 @@
 
 namespace vexil::test {
 
-// Every test runs in a run of its own, made fresh.
 class Fresh : public ::testing::Test {
 protected:
     Fresh() { reset(); }
@@ -33,15 +31,13 @@ private:
     std::unique_ptr<ActiveRun> active_;
 };
 
-// A fresh run with none of the CGI request variables set, before and after
-// each test.
+// A fresh run without the CGI request variables, before and after each test.
 class WebRequest : public Fresh {
 protected:
     void SetUp() override { clear(); }
     void TearDown() override { clear(); }
     void clear() {
-        for (const char* name : {"REQUEST_METHOD", "QUERY_STRING", "CONTENT_LENGTH", "CONTENT_TYPE"})
-            unsetenv(name);
+        for (const char* name : {"REQUEST_METHOD", "QUERY_STRING", "CONTENT_LENGTH", "CONTENT_TYPE"}) unsetenv(name);
         reset();
     }
 };
@@ -58,11 +54,11 @@ std::string captured(F f) {
     return ::testing::internal::GetCapturedStdout();
 }
 
-// `size` bytes followed by guard bytes that must stay untouched; text()
-// checks the guards and the terminator.
+// `size` bytes and then 64 guard bytes that must stay untouched.
 struct Guarded {
     explicit Guarded(std::size_t n) : size(n), bytes(n + 64, '\x7f') {}
     char* data() { return bytes.data(); }
+    // The text, after checking the guards and the terminator.
     std::string text() const {
         EXPECT_EQ(std::string(bytes.begin() + size, bytes.end()), std::string(64, '\x7f'))
             << "written past a destination of " << size << " bytes";
@@ -74,17 +70,15 @@ struct Guarded {
     std::vector<char> bytes;
 };
 
-struct Evaluated {
-    std::string result;  // the text, or "1"/"0" for a condition
-    std::string output;  // what was reported
-};
+// The text (or "1"/"0" for a condition) and what was reported.
+struct Evaluated { std::string result, output; };
 
-// eval_expression, which cuts the text in place but must put it back.
+// eval_expression cuts the text in place but must put it back.
 inline Evaluated eval_text(std::string expression) {
     std::string work = expression;
     Evaluated e;
     e.output = captured([&] { e.result = eval_expression(work.data()); });
-    EXPECT_STREQ(work.c_str(), expression.c_str()) << "the expression text was not restored";
+    EXPECT_EQ(work, expression) << "the expression text was not restored";
     reset_scratch();
     return e;
 }
@@ -98,9 +92,7 @@ inline Evaluated eval_condition(std::string condition) {
 
 // A text, the expected result and the expected message (none when absent).
 struct Row {
-    const char* text;
-    const char* result;
-    const char* message = nullptr;
+    const char *text, *result, *message = nullptr;
 };
 
 inline void check(Evaluated (*eval)(std::string), std::initializer_list<Row> rows) {
