@@ -12,6 +12,7 @@
 #include "base/output.hpp"
 #include "base/output_files.hpp"
 #include "base/policy.hpp"
+#include "base/run_io.hpp"
 #include "base/scratch.hpp"
 #include "base/tracked_memory.hpp"
 #include "db/odbc_session.hpp"
@@ -32,6 +33,7 @@ namespace vexil {
 // Members are destroyed in reverse order: the database handles and files go
 // before the tracked memory that other members may point into.
 struct Run {
+    RunIo io;                     // base: the request's environment, input and answer
     TrackedMemory memory;         // base: blocks released when the run ends
     RunPolicy policy;             // base: what the run may do, and its limits
     OutputState output;           // base: header, blank-line rule, report location
@@ -51,8 +53,8 @@ struct Run {
     DriverState driver;           // driver: input and output names
 
     // A run with the built-ins bound and the result columns wired to the
-    // variable lookup.
-    Run();
+    // variable lookup, answering the request that `io` names.
+    explicit Run(const RunIo& io = {});
     Run(const Run&) = delete;
     Run& operator=(const Run&) = delete;
 };
