@@ -296,8 +296,8 @@ int run_program(int argc, char** argv) {
     return run_guarded(*run, argc, argv);
 }
 
-int run_request(const RunIo& io) {
-    auto run = std::make_unique<Run>(io);
+int run_request(const RunIo& io, DbConnections& connections) {
+    auto run = std::make_unique<Run>(io, &connections);
     std::string program = "vexil";
     std::array<char*, 2> argv{program.data(), nullptr};
     return run_guarded(*run, 1, argv.data());

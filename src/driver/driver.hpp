@@ -13,6 +13,8 @@
 
 namespace vexil {
 
+struct DbConnections;
+
 // The built-in template that serves a web request naming no template.
 extern const char* const DEFAULT_TEMPLATE;
 
@@ -38,7 +40,8 @@ int run_program(int argc, char** argv);
 
 // The same for one request that a persistent worker serves: a fresh run
 // whose environment, input and answer are the ones `io` names; always a
-// web run. Returns the exit code a CGI run would have.
-int run_request(const RunIo& io);
+// web run, using the worker's database connections. Returns the exit code
+// a CGI run would have.
+int run_request(const RunIo& io, DbConnections& connections);
 
 }  // namespace vexil

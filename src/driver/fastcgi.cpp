@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "base/run_io.hpp"
+#include "db/odbc_session.hpp"
 #include "driver/driver.hpp"
 
 namespace vexil {
@@ -57,7 +58,7 @@ void answer_failure(FCGX_Stream* out, const char* why) {
 
 // One request in a fresh run. The run starts in the folder that the web
 // server's VEXIL_WORK_FOLDER parameter names, else in the worker's own.
-int serve_request(FCGX_Request& request, int home_fd) {
+int serve_request(FCGX_Request& request, int home_fd, DbConnections& connections) {
     const char* folder = FCGX_GetParam("VEXIL_WORK_FOLDER", request.envp);
     if (folder != nullptr && folder[0] != '\0' && ::chdir(folder) != 0) {
         answer_failure(request.out, "The working folder of this site is missing.");
@@ -71,12 +72,13 @@ int serve_request(FCGX_Request& request, int home_fd) {
     } else {
         RunIo io{request.envp, body, answer, true};
         try {
-            code = run_request(io);
+            code = run_request(io, connections);
         } catch (const std::exception& e) {
             std::fflush(answer);
             answer_failure(request.out, "The request could not be completed.");
         }
     }
+    end_request(connections);
     if (answer != nullptr) std::fclose(answer);
     if (body != nullptr) std::fclose(body);
     if (::fchdir(home_fd) != 0) std::perror("vexil: cannot return to the worker's folder");
@@ -161,10 +163,11 @@ int serve_fastcgi(int listen_fd, long max_requests) {
     }
     FCGX_Request request;
     FCGX_InitRequest(&request, listen_fd, 0);
+    DbConnections connections;
     for (long served = 0; max_requests == 0 || served < max_requests;) {
         if (!wait_for_request(listen_fd, stop_fd)) break;
         if (FCGX_Accept_r(&request) < 0) continue;
-        FCGX_SetExitStatus(serve_request(request, home_fd), request.out);
+        FCGX_SetExitStatus(serve_request(request, home_fd, connections), request.out);
         FCGX_Finish_r(&request);
         ++served;
     }

@@ -18,7 +18,8 @@ namespace {
 Run* g_active = nullptr;
 }  // namespace
 
-Run::Run(const RunIo& given) : io(given) {
+Run::Run(const RunIo& given, DbConnections* connections) : io(given) {
+    db.connections = connections != nullptr ? connections : &own_connections;
     bind_result_variables(variables, results);
     bind_clock_variables(variables, clock);
     variables.column_source = &column_value;

@@ -44,7 +44,8 @@ struct Run {
     ClockState clock;             // values: the date and time built-ins
     MappingState mappings;        // values: TRANSLATE tables, FORMAT pictures
     ExprState expr;               // expr: nesting depths, random numbers
-    DbSession db;                 // db: connections, statements, bound columns
+    DbConnections own_connections;  // db: a CGI run's connections, closed at its end
+    DbSession db;                 // db: statements, bound columns, the connections used
     ResultItems results;          // db: the SQL command's outcome
     FormsState forms;             // forms: TABLE/UPDATEFORM framing, option list
     ScannerState scanner;         // template: command texts, open files
@@ -53,8 +54,10 @@ struct Run {
     DriverState driver;           // driver: input and output names
 
     // A run with the built-ins bound and the result columns wired to the
-    // variable lookup, answering the request that `io` names.
-    explicit Run(const RunIo& io = {});
+    // variable lookup, answering the request that `io` names, with the
+    // database connections of `connections` (a persistent worker's) or
+    // its own.
+    explicit Run(const RunIo& io = {}, DbConnections* connections = nullptr);
     Run(const Run&) = delete;
     Run& operator=(const Run&) = delete;
 };
