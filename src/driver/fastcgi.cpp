@@ -132,6 +132,15 @@ long positive(const char* text) {
     return end != text && *end == '\0' && n > 0 ? n : 0;
 }
 
+// Tells the web server's log that a worker ended other than by recycling.
+void report_worker_end(pid_t pid, int status) {
+    if (WIFSIGNALED(status)) {
+        std::fprintf(stderr, "vexil: worker %d ended by signal %d\n", int(pid), WTERMSIG(status));
+    } else {
+        std::fprintf(stderr, "vexil: worker %d ended with exit code %d\n", int(pid), WEXITSTATUS(status));
+    }
+}
+
 int usage() {
     std::fprintf(stderr, "usage: vexil --fastcgi ADDRESS [--workers N] [--max-requests M]\n"
                          "  ADDRESS: a Unix socket path, or host:port\n");
@@ -210,8 +219,10 @@ int run_fastcgi_master(int argc, char** argv) {
         for (pid_t ended; (ended = ::waitpid(-1, &status, WNOHANG)) > 0;) {
             for (pid_t& pid : workers) {
                 if (pid != ended) continue;
-                // A worker that keeps failing at once is not restarted in a tight loop.
-                if (!(WIFEXITED(status) && WEXITSTATUS(status) == 0)) ::sleep(1);
+                if (!(WIFEXITED(status) && WEXITSTATUS(status) == 0)) {
+                    report_worker_end(ended, status);
+                    ::sleep(1);  // a worker that keeps failing is not restarted in a tight loop
+                }
                 pid = stopping ? 0 : start_worker(listen_fd, max_requests);
             }
         }
