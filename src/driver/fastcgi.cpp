@@ -73,7 +73,7 @@ int serve_request(FCGX_Request& request, int home_fd, DbConnections& connections
         RunIo io{request.envp, body, answer, true};
         try {
             code = run_request(io, connections);
-        } catch (const std::exception& e) {
+        } catch (const std::exception&) {
             std::fflush(answer);
             answer_failure(request.out, "The request could not be completed.");
         }
@@ -114,12 +114,14 @@ int open_listener(const char* address) {
 
 // Starts a worker process on listen_fd; the child never returns.
 pid_t start_worker(int listen_fd, long max_requests) {
+    std::fflush(nullptr);
     pid_t pid = ::fork();
     if (pid == 0) {
         sigset_t master_only = signals({SIGCHLD});
         ::sigprocmask(SIG_UNBLOCK, &master_only, nullptr);
-        std::fflush(nullptr);
-        ::_exit(serve_fastcgi(listen_fd, max_requests));
+        // exit, not _exit: a worker ends as a process of its own would
+        // (the sanitizers' leak check included).
+        std::exit(serve_fastcgi(listen_fd, max_requests));
     }
     if (pid < 0) std::perror("vexil: cannot start a worker");
     return pid;
