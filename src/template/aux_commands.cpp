@@ -39,8 +39,8 @@ bool is_same_file(const char* path, std::FILE* stream) {
 // and copies what it writes into the answer: a persistent worker's answer
 // is a stream of the request, not a file descriptor a command could
 // inherit. The command gets the request's environment, nothing on its
-// standard input, and the default handling of the signals the worker
-// holds back.
+// standard input, no other file of the worker's but its standard error,
+// and the default handling of the signals the worker holds back.
 Status run_exec_piped(char* command_line) {
     int pipe_fds[2];
     if (::pipe2(pipe_fds, O_CLOEXEC) != 0) {
@@ -57,6 +57,9 @@ Status run_exec_piped(char* command_line) {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDOUT_FILENO);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    // Nothing else of the worker's: not its listening socket, nor the
+    // request's connection, which a command left running would hold open.
+    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     sigset_t none, defaults;
