@@ -10,12 +10,8 @@
 # instead when VEXIL_REQUIRE_ALL=1).
 set -uo pipefail
 
-fail() { echo "FAIL: $*"; exit 1; }
-if ! command -v cgi-fcgi >/dev/null; then
-  [[ ${VEXIL_REQUIRE_ALL:-} == 1 ]] && fail "cgi-fcgi is not installed (VEXIL_REQUIRE_ALL=1)"
-  echo "SKIP: cgi-fcgi is not installed"
-  exit 77
-fi
+# shellcheck source=common.sh
+source "$(dirname "$0")/common.sh"
 [[ $# -eq 2 && -x $1 && -f $2 ]] || fail "usage: $0 <vexil binary> <pg_server.sh>"
 vexil=$(realpath "$1")
 pg_server=$(realpath "$2")
