@@ -177,7 +177,12 @@ int serve_fastcgi(int listen_fd, long max_requests) {
     DbConnections connections;
     for (long served = 0; max_requests == 0 || served < max_requests;) {
         if (!wait_for_request(listen_fd, stop_fd)) break;
-        if (FCGX_Accept_r(&request) < 0) continue;
+        if (FCGX_Accept_r(&request) < 0) {
+            // Another worker took the request; anything else (out of file
+            // descriptors, say) is waited out instead of spun on.
+            if (errno != EAGAIN && errno != EWOULDBLOCK) ::usleep(100000);
+            continue;
+        }
         FCGX_SetExitStatus(serve_request(request, home_fd, connections), request.out);
         FCGX_Finish_r(&request);
         ++served;

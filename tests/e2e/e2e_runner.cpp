@@ -21,7 +21,6 @@
 // is stopped at the end, also after a failure.
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -728,11 +727,16 @@ struct Worker {
       _exit(127);
     }
     setpgid(pid, pid);
-    struct stat info;
-    for (int i = 0; i < 200 && stat(socket.c_str(), &info) != 0; ++i) {
+    // The socket's file appears before the master listens on it: a request
+    // without variables, answered with an error page, shows it is ready.
+    for (int i = 0; i < 200; ++i) {
+      if (!run({"cgi-fcgi", "-bind", "-connect", socket}, flat(passed_environment()), std::nullopt, dir)
+               .out.empty()) {
+        return;
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    if (stat(socket.c_str(), &info) != 0) throw Failure{"the worker did not open " + socket};
+    throw Failure{"nothing answers on " + socket};
   }
   Worker(const Worker&) = delete;
   Worker& operator=(const Worker&) = delete;

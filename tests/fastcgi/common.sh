@@ -7,3 +7,16 @@ if ! command -v cgi-fcgi >/dev/null; then
   echo "SKIP: cgi-fcgi is not installed"
   exit 77
 fi
+
+# Waits until a FastCGI server answers on the socket $1 (its file appears
+# before the server listens on it): a request without variables gets an
+# error page.
+wait_for_server() {
+  local client
+  client=$(command -v cgi-fcgi)
+  for _ in $(seq 100); do
+    [[ -n $(env -i "$client" -bind -connect "$1" 2>/dev/null) ]] && return 0
+    sleep 0.1
+  done
+  fail "nothing answers on $1"
+}

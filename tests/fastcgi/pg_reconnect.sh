@@ -55,7 +55,7 @@ backend_of() { sed -n 's/.*backend=\([0-9]*\).*/\1/p' <<<"$1"; }
 
 "$vexil" --fastcgi "$work/sock" --workers 1 2>"$work/master.err" &
 master=$!
-for _ in $(seq 100); do [[ -e sock ]] && break; sleep 0.1; done
+wait_for_server "$work/sock"
 
 one=$(request read.htm)
 [[ $one == *'[0] a=42 backend='* ]] || fail "first request: $one"

@@ -50,7 +50,7 @@ worker_of() { ps -o pid= --ppid "$1" | tr -d ' '; }
 
 "$vexil" --fastcgi "$work/sock" --workers 1 2>"$work/master.err" &
 master=$!
-wait_for "$work/sock" "the master did not open its socket"
+wait_for_server "$work/sock"
 first=$(worker_of "$master")
 [[ -n $first ]] || fail "no worker started"
 
