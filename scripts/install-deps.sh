@@ -18,6 +18,8 @@ packages=(
   sqlite3
   postgresql
   odbc-postgresql
+  libfcgi-dev
+  libfcgi-bin
   lighttpd
   curl
 )

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "base/policy.hpp"
+#include "base/run_io.hpp"
 
 namespace vexil {
 
@@ -18,7 +19,10 @@ void put(std::FILE* stream, std::string_view text) {
 }
 }  // namespace
 
-std::FILE* standard_output() { return stdout; }
+std::FILE* standard_output() {
+    std::FILE* output = run_io().output;
+    return output != nullptr ? output : stdout;
+}
 
 bool OutputChannel::is_standard() const { return stream == standard_output(); }
 

@@ -44,7 +44,7 @@ struct OutputState {
 
 OutputState& output_state();
 
-// The process's standard output stream.
+// The run's answer: the request's stream, or the process's standard output.
 std::FILE* standard_output();
 
 // True in a web run.

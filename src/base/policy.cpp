@@ -10,12 +10,13 @@
 #include <sys/stat.h>
 
 #include "base/output.hpp"
+#include "base/run_io.hpp"
 
 namespace vexil {
 
 namespace {
 const char* env(const char* name) {
-    const char* value = std::getenv(name);
+    const char* value = run_env(name);
     return value != nullptr ? value : "";
 }
 

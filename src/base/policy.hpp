@@ -5,8 +5,9 @@
 // the request is data, never program. Templates come only from the site's
 // template folder, OUTPUT writes only in the output folder, EXEC runs only
 // when the site allows it, and the work one request can cause is bounded.
-// The settings come from the process environment that the web server
-// gives the program, never from the request.
+// The settings come from the environment that the web server gives the
+// program (a persistent worker: the request's parameters, else the
+// worker's own environment), never from what a visitor sends.
 #pragma once
 
 #include <cstddef>

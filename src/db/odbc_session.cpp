@@ -45,7 +45,8 @@ Status odbc_failure(SQLHENV env, SQLHDBC dbc, SQLHSTMT stmt) {
 // A failure of a call on the current level's statement.
 Status statement_failure(SQLHSTMT stmt) {
     DbSession& db = db_session();
-    return odbc_failure(db.environment.get(), db.connections[db.current_slot].get(), stmt);
+    DbConnections& cache = *db.connections;
+    return odbc_failure(cache.environment.get(), cache.connections[db.current_slot].get(), stmt);
 }
 
 // Appends a failure's message to what the result text already holds (a
@@ -55,47 +56,71 @@ void append_failure(ResultText& result_text, const Status& status) {
     result_text.append(status.message());
 }
 
-void close_connections() {
-    DbSession& db = db_session();
-    for (ConnectionHandle& c : db.connections) c.reset();
-    db.environment.reset();
-    db.ready = false;
-    db.slot_count = 0;
-    db.current_slot = 0;
+void close_connections(DbConnections& cache) {
+    for (ConnectionHandle& c : cache.connections) c.reset();
+    for (auto& text : cache.connect_texts) text.clear();
+    cache.environment.reset();
+    cache.ready = false;
 }
 
-// The slot for a new connection: the first one of a fresh environment, the
-// next free one, or (all three taken) the third, whose statements go.
+void forget_slot(DbConnections& cache, int slot) {
+    cache.connections[slot].reset();
+    cache.connect_texts[slot].clear();
+}
+
+// Whether the driver reports the connection broken.
+bool is_dead(SQLHDBC dbc) {
+    SQLUINTEGER dead = SQL_CD_FALSE;
+    return succeeded(SQLGetConnectAttr(dbc, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) && dead == SQL_CD_TRUE;
+}
+
+bool used_by_run(const DbSession& db, int slot) {
+    for (int p = 0; p < db.run_slot_count; ++p) {
+        if (db.run_slots[p] == slot) return true;
+    }
+    return false;
+}
+
+// The slot for a new connection: the first one of a fresh environment, one
+// this run has not used yet (an empty one first), or (the run uses all
+// three) the one it took third, whose statements go.
 Status choose_slot(int& slot) {
     DbSession& db = db_session();
-    if (!db.ready) {
+    DbConnections& cache = *db.connections;
+    if (!cache.ready) {
         // Start over: statements and connections of an earlier session are
         // released before a new environment replaces theirs.
         for (StatementHandle& s : db.statements) s.reset();
-        close_connections();
-        if (!succeeded(SQLAllocEnv(db.environment.out()))) {
-            return odbc_failure(db.environment.get(), SQL_NULL_HDBC, SQL_NULL_HSTMT);
+        close_connections(cache);
+        db.run_slot_count = 0;
+        if (!succeeded(SQLAllocEnv(cache.environment.out()))) {
+            return odbc_failure(cache.environment.get(), SQL_NULL_HDBC, SQL_NULL_HSTMT);
         }
-        db.slot_count = 1;
         slot = 0;
-    } else if (db.slot_count == kConnectionSlots) {
-        slot = kConnectionSlots - 1;
+    } else if (db.run_slot_count == kConnectionSlots) {
+        slot = db.run_slots[kConnectionSlots - 1];
         for (int level = 0; level < kStatementLevels; ++level) {
             // A statement open on the replaced connection cannot outlive it.
             if (db.statement_slots[level] == slot) db.statements[level].reset();
         }
     } else {
-        slot = db.slot_count++;
+        slot = -1;
+        for (int i = 0; i < kConnectionSlots; ++i) {
+            if (used_by_run(db, i)) continue;
+            if (slot < 0 || !cache.connections[i]) slot = i;
+            if (!cache.connections[i]) break;
+        }
     }
+    forget_slot(cache, slot);
     return Status::ok();
 }
 
 // Connects a new handle; the warnings of a connection made with warnings are
 // appended to result_text.
 Status connect(ConnectionHandle& connection, std::string_view connect_text, ResultText& result_text) {
-    DbSession& db = db_session();
-    if (!succeeded(SQLAllocConnect(db.environment.get(), connection.out()))) {
-        return odbc_failure(db.environment.get(), SQL_NULL_HDBC, SQL_NULL_HSTMT);
+    DbConnections& cache = *db_session().connections;
+    if (!succeeded(SQLAllocConnect(cache.environment.get(), connection.out()))) {
+        return odbc_failure(cache.environment.get(), SQL_NULL_HDBC, SQL_NULL_HSTMT);
     }
     // Drivers add their defaults to the completed text: room for twice the
     // longest connect text, so that no "truncated" warning arises.
@@ -105,9 +130,9 @@ Status connect(ConnectionHandle& connection, std::string_view connect_text, Resu
     SQLRETURN rc = SQLDriverConnect(connection.get(), nullptr, reinterpret_cast<SQLCHAR*>(text.data()),
                                     static_cast<SQLSMALLINT>(text.size()), out.data(),
                                     static_cast<SQLSMALLINT>(out.size()), &out_length, SQL_DRIVER_NOPROMPT);
-    if (!succeeded(rc)) return odbc_failure(db.environment.get(), connection.get(), SQL_NULL_HSTMT);
+    if (!succeeded(rc)) return odbc_failure(cache.environment.get(), connection.get(), SQL_NULL_HSTMT);
     if (rc == SQL_SUCCESS_WITH_INFO) {
-        append_failure(result_text, odbc_failure(db.environment.get(), connection.get(), SQL_NULL_HSTMT));
+        append_failure(result_text, odbc_failure(cache.environment.get(), connection.get(), SQL_NULL_HSTMT));
     }
     return Status::ok();
 }
@@ -141,36 +166,73 @@ bool reads_backslash_escapes(SQLHDBC dbc) {
     return true;
 }
 
-// Makes the connection for connect_text the current one: a cached one with
-// the same whole text, else a new one.
+// Makes `slot` the current one and, the first time, one of this run's.
+void use_slot(int slot, bool unproven) {
+    DbSession& db = db_session();
+    if (!used_by_run(db, slot)) {
+        db.run_slots[db.run_slot_count++] = slot;
+        db.unproven[slot] = unproven;
+    }
+    db.current_slot = slot;
+}
+
+// Connects `slot` anew for connect_text.
+Status connect_slot(int slot, std::string_view connect_text, ResultText& result_text) {
+    DbConnections& cache = *db_session().connections;
+    Status status = connect(cache.connections[slot], connect_text, result_text);
+    if (!status.is_ok()) {
+        forget_slot(cache, slot);
+        return status;
+    }
+    cache.connect_texts[slot].assign(connect_text);
+    db_session().unproven[slot] = false;
+    cache.backslash_escapes[std::size_t(slot)] = reads_backslash_escapes(cache.connections[slot].get());
+    return Status::ok();
+}
+
+// Makes the connection for connect_text the current one: one of this run's
+// with the same whole text, one an earlier run left open, else a new one.
 Status open_connection(std::string_view connect_text, ResultText& result_text) {
     DbSession& db = db_session();
+    DbConnections& cache = *db.connections;
     if (Status s = check_connect_text_length(connect_text); !s.is_ok()) return s;
-    for (int i = 0; db.ready && i < db.slot_count; ++i) {
-        if (db.connect_texts[i].view() == connect_text) {
+    for (int i = 0; cache.ready && i < kConnectionSlots; ++i) {
+        if (!cache.connections[i] || cache.connect_texts[i].view() != connect_text) continue;
+        if (used_by_run(db, i)) {
             db.current_slot = i;
+            return Status::ok();
+        }
+        if (db.run_slot_count < kConnectionSlots) {
+            use_slot(i, true);
             return Status::ok();
         }
     }
     int slot = 0;
     Status status = choose_slot(slot);
-    if (status.is_ok()) {
-        db.connect_texts[slot].clear();
-        status = connect(db.connections[slot], connect_text, result_text);
-        if (!status.is_ok()) {
-            db.connections[slot].reset();
-            --db.slot_count;
-        }
-    }
+    if (status.is_ok()) status = connect_slot(slot, connect_text, result_text);
     if (!status.is_ok()) {
-        db.ready = false;
+        cache.ready = false;
         return status;
     }
-    db.connect_texts[slot].assign(connect_text);
-    db.backslash_escapes[std::size_t(slot)] = reads_backslash_escapes(db.connections[slot].get());
-    db.current_slot = slot;
-    db.ready = true;
+    use_slot(slot, false);
+    cache.ready = true;
     return Status::ok();
+}
+
+// After a statement failed on a connection an earlier run left open: when
+// the connection turns out broken, it is made again, and true tells the
+// caller to run the statement once more (it never reached the database).
+bool reconnect_if_broken(const Status& failure, const char* connect_text, ResultText& result_text) {
+    DbSession& db = db_session();
+    int slot = db.current_slot;
+    if (!db.unproven[slot]) return false;
+    db.unproven[slot] = false;
+    DbConnections& cache = *db.connections;
+    bool link_failure = std::string_view(failure.message()).starts_with("DATABASE ERROR: 08");
+    if (!link_failure && !is_dead(cache.connections[slot].get())) return false;
+    db.statements[db.current_level].reset();
+    forget_slot(cache, slot);
+    return connect_slot(slot, connect_text, result_text).is_ok();
 }
 
 // What the driver reports for one result column.
@@ -279,9 +341,9 @@ Status bind_columns(SQLHSTMT stmt, const std::vector<ColumnDescription>& incomin
 Status run_on_level(char* statement, int& affected_rows, SQLSMALLINT& column_count) {
     DbSession& db = db_session();
     StatementHandle& stmt = db.statements[db.current_level];
-    SQLHDBC dbc = db.connections[db.current_slot].get();
+    SQLHDBC dbc = db.connections->connections[db.current_slot].get();
     if (!succeeded(SQLAllocStmt(dbc, stmt.out()))) {
-        return odbc_failure(db.environment.get(), dbc, SQL_NULL_HSTMT);
+        return odbc_failure(db.connections->environment.get(), dbc, SQL_NULL_HSTMT);
     }
     db.statement_slots[db.current_level] = db.current_slot;
     if (SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(statement), SQL_NTS) != SQL_SUCCESS) {
@@ -328,7 +390,7 @@ bool backslash_escapes(const char* connect_text) {
     ResultText ignored;
     if (!open_connection(connect_text, ignored).is_ok()) return true;
     DbSession& db = db_session();
-    return db.backslash_escapes[std::size_t(db.current_slot)];
+    return db.connections->backslash_escapes[std::size_t(db.current_slot)];
 }
 
 DbStatus execute_statement(const char* connect_text, char* statement, ResultText& result_text,
@@ -346,6 +408,10 @@ DbStatus execute_statement(const char* connect_text, char* statement, ResultText
     }
     SQLSMALLINT column_count = 0;
     Status status = run_on_level(statement, affected_rows, column_count);
+    if (!status.is_ok() && reconnect_if_broken(status, connect_text, result_text)) {
+        status = run_on_level(statement, affected_rows, column_count);
+    }
+    db.unproven[db.current_slot] = false;
     StatementHandle& stmt = db.statements[db.current_level];
     if (status.is_ok() && column_count > 0) {
         std::vector<ColumnDescription> incoming;
@@ -406,10 +472,25 @@ const char* next_result_column() {
 void close_database() {
     DbSession& db = db_session();
     for (int level = db.current_level; level >= 0; --level) db.statements[level].reset();
-    close_connections();
+    close_connections(*db.connections);
+    db.run_slot_count = 0;
     forget_columns_from(0);
     db.first_result_column = 0;
     db.current_level = 0;
+}
+
+void end_request(DbConnections& connections) {
+    if (!connections.ready) {
+        close_connections(connections);
+        return;
+    }
+    for (int slot = 0; slot < kConnectionSlots; ++slot) {
+        SQLHDBC dbc = connections.connections[slot].get();
+        if (dbc == SQL_NULL_HDBC) continue;
+        if (!succeeded(SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_ROLLBACK)) || is_dead(dbc)) {
+            forget_slot(connections, slot);
+        }
+    }
 }
 
 const char* column_value(std::string_view name) {

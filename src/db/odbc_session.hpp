@@ -1,6 +1,7 @@
 // The ODBC session of a run: the only place that talks to the ODBC driver
-// manager. It keeps one environment and up to three connections (found again
-// by their whole connect text), four nested statement levels (one per row
+// manager. It uses one environment and up to three connections (found again
+// by their whole connect text, and kept across requests by a persistent
+// worker), four nested statement levels (one per row
 // loop running), and the column_table through which the values of result
 // columns reach references by name (db/columns.hpp). The SQL command
 // (db/sql_command.hpp) and the row loops drive it; every ODBC call's return
@@ -99,15 +100,32 @@ struct ResultColumn {
 
 inline constexpr int kConnectionSlots = 3;
 
-// The session of a run. Members are declared so that destruction drops
-// statements first, then connections, then the environment.
-struct DbSession {
+// The connections: the environment handle and up to three connections,
+// found again by their whole connect text. A CGI run has its own, closed at
+// its end; a persistent worker keeps one set from request to request.
+// Members are declared so that destruction drops the connections before
+// the environment.
+struct DbConnections {
     EnvironmentHandle environment;
-    bool ready = false;                                    // slots below are valid
+    bool ready = false;  // the environment and the slots below are valid
     std::array<ConnectionHandle, kConnectionSlots> connections;
     std::array<TextBuffer<kConnectTextSize>, kConnectionSlots> connect_texts;
     std::array<bool, kConnectionSlots> backslash_escapes{};  // the database reads "\" in quotes as an escape
-    int slot_count = 0;
+};
+
+// The session of a run: its statements and bound columns, and which of the
+// connections it uses. `connections` must outlive the session, whose
+// statements are dropped first.
+struct DbSession {
+    DbConnections* connections = nullptr;
+    // The connection slots this run has used, in the order it first used
+    // them: a run replaces connections as a run with no connections open
+    // before it would, whatever earlier runs left open.
+    std::array<int, kConnectionSlots> run_slots{};
+    int run_slot_count = 0;
+    // Slots taken over from an earlier run and not yet used by this one: a
+    // connection there may have broken since.
+    std::array<bool, kConnectionSlots> unproven{};
     int current_slot = 0;
     std::array<StatementHandle, kStatementLevels> statements;  // one per level
     std::array<int, kStatementLevels> statement_slots{};       // connection of each level's statement
@@ -118,7 +136,6 @@ struct DbSession {
     int first_result_column = 0;  // first column of the latest result with columns
     int column_cursor = 0;        // for next_result_column
 };
-
 
 DbSession& db_session();
 
@@ -155,5 +172,10 @@ const char* next_result_column();
 
 // Releases every statement, connection and column buffer.
 void close_database();
+
+// After a request a persistent worker answered (its statements already
+// dropped): rolls back what each connection left open, and closes a
+// connection that fails at it or that the driver reports broken.
+void end_request(DbConnections& connections);
 
 }  // namespace vexil

@@ -7,6 +7,7 @@
 // its memory, files and database handles.
 #include "driver/driver.hpp"
 
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +16,7 @@
 
 #include "base/output_files.hpp"
 #include "base/policy.hpp"
+#include "base/run_io.hpp"
 #include "base/scratch.hpp"
 #include "driver/run.hpp"
 #include "driver/startup.hpp"
@@ -132,8 +134,9 @@ Status start_web_run(Start& start) {
 // built-ins and the output file named at start-up.
 Status start_run(int argc, char** argv, OutputChannel& output, Start& start) {
     start = Start::kRun;
-    const char* method = std::getenv("REQUEST_METHOD");
-    if (method != nullptr && method[0] != '\0') {
+    // A persistent worker only ever answers web requests.
+    const char* method = run_env("REQUEST_METHOD");
+    if (run_io().persistent || (method != nullptr && method[0] != '\0')) {
         if (Status started = start_web_run(start); !started.is_ok() || start == Start::kAnswered) {
             return started;
         }
@@ -264,9 +267,11 @@ Status parse_command_line(int argc, char** argv) {
     return Status::ok();
 }
 
-int run_program(int argc, char** argv) {
-    auto run = std::make_unique<Run>();
-    ActiveRun active(*run);
+namespace {
+// The run from start to end in `run`, made the active one for the length
+// of it. Returns the exit code.
+int run_guarded(Run& run, int argc, char** argv) {
+    ActiveRun active(run);
     try {
         return run_active(argc, argv);
     } catch (const RunStopped& stopped) {
@@ -283,6 +288,19 @@ int run_program(int argc, char** argv) {
         std::fflush(nullptr);
         return 1;
     }
+}
+}  // namespace
+
+int run_program(int argc, char** argv) {
+    auto run = std::make_unique<Run>();
+    return run_guarded(*run, argc, argv);
+}
+
+int run_request(const RunIo& io, DbConnections& connections) {
+    auto run = std::make_unique<Run>(io, &connections);
+    std::string program = "vexil";
+    std::array<char*, 2> argv{program.data(), nullptr};
+    return run_guarded(*run, 1, argv.data());
 }
 
 }  // namespace vexil

@@ -7,10 +7,13 @@
 #include <string>
 
 #include "base/output.hpp"
+#include "base/run_io.hpp"
 #include "base/status.hpp"
 #include "base/text.hpp"
 
 namespace vexil {
+
+struct DbConnections;
 
 // The built-in template that serves a web request naming no template.
 extern const char* const DEFAULT_TEMPLATE;
@@ -34,5 +37,11 @@ Status parse_command_line(int argc, char** argv);
 // The whole program: a fresh run, start-up, the template, the end of the
 // run. Returns the exit code.
 int run_program(int argc, char** argv);
+
+// The same for one request that a persistent worker serves: a fresh run
+// whose environment, input and answer are the ones `io` names; always a
+// web run, using the worker's database connections. Returns the exit code
+// a CGI run would have.
+int run_request(const RunIo& io, DbConnections& connections);
 
 }  // namespace vexil

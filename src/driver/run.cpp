@@ -18,7 +18,8 @@ namespace {
 Run* g_active = nullptr;
 }  // namespace
 
-Run::Run() {
+Run::Run(const RunIo& given, DbConnections* connections) : io(given) {
+    db.connections = connections != nullptr ? connections : &own_connections;
     bind_result_variables(variables, results);
     bind_clock_variables(variables, clock);
     variables.column_source = &column_value;
@@ -32,6 +33,7 @@ Run& active_run() {
     return *g_active;
 }
 
+RunIo& run_io() { return active_run().io; }
 TrackedMemory& tracked_memory() { return active_run().memory; }
 RunPolicy& run_policy() { return active_run().policy; }
 OutputState& output_state() { return active_run().output; }

@@ -12,6 +12,7 @@
 #include "base/output.hpp"
 #include "base/output_files.hpp"
 #include "base/policy.hpp"
+#include "base/run_io.hpp"
 #include "base/scratch.hpp"
 #include "base/tracked_memory.hpp"
 #include "db/odbc_session.hpp"
@@ -32,6 +33,7 @@ namespace vexil {
 // Members are destroyed in reverse order: the database handles and files go
 // before the tracked memory that other members may point into.
 struct Run {
+    RunIo io;                     // base: the request's environment, input and answer
     TrackedMemory memory;         // base: blocks released when the run ends
     RunPolicy policy;             // base: what the run may do, and its limits
     OutputState output;           // base: header, blank-line rule, report location
@@ -42,7 +44,8 @@ struct Run {
     ClockState clock;             // values: the date and time built-ins
     MappingState mappings;        // values: TRANSLATE tables, FORMAT pictures
     ExprState expr;               // expr: nesting depths, random numbers
-    DbSession db;                 // db: connections, statements, bound columns
+    DbConnections own_connections;  // db: a CGI run's connections, closed at its end
+    DbSession db;                 // db: statements, bound columns, the connections used
     ResultItems results;          // db: the SQL command's outcome
     FormsState forms;             // forms: TABLE/UPDATEFORM framing, option list
     ScannerState scanner;         // template: command texts, open files
@@ -51,8 +54,10 @@ struct Run {
     DriverState driver;           // driver: input and output names
 
     // A run with the built-ins bound and the result columns wired to the
-    // variable lookup.
-    Run();
+    // variable lookup, answering the request that `io` names, with the
+    // database connections of `connections` (a persistent worker's) or
+    // its own.
+    explicit Run(const RunIo& io = {}, DbConnections* connections = nullptr);
     Run(const Run&) = delete;
     Run& operator=(const Run&) = delete;
 };

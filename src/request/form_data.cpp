@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/run_io.hpp"
 #include "base/text.hpp"
 #include "base/tracked_memory.hpp"
 
@@ -15,19 +16,19 @@ namespace vexil {
 namespace {
 // Reads the POST body into `body` (a tracked block).
 Status read_post_body(char*& body) {
-    const char* length_text = std::getenv("CONTENT_LENGTH");
+    const char* length_text = run_env("CONTENT_LENGTH");
     long long length = length_text ? std::strtoll(length_text, nullptr, 10) : 0;
     if (length <= 0) return Status::failure("Missing environment variable CONTENT_LENGTH");
-    const char* type = std::getenv("CONTENT_TYPE");
+    const char* type = run_env("CONTENT_TYPE");
     if (type == nullptr) return Status::failure("Missing environment variable CONTENT_TYPE");
     if (!equals_nocase(type, "application/x-www-form-urlencoded")) {
         return Status::failure("Unsupported CONTENT_TYPE = %s", type);
     }
     std::size_t size = std::size_t(length);
     body = static_cast<char*>(tracked_alloc(size + 1));
-    std::size_t got = std::fread(body, 1, size, stdin);
+    std::size_t got = std::fread(body, 1, size, run_input());
     if (got < size) {
-        if (std::feof(stdin)) return Status::failure("Unexpected EOF reading POST method input");
+        if (std::feof(run_input())) return Status::failure("Unexpected EOF reading POST method input");
         return Status::failure("Error reading POST method input: %s", std::strerror(errno));
     }
     body[size] = '\0';
@@ -58,7 +59,7 @@ unsigned char hex_pair_value(const char* p) {
 }
 
 const char* getenv_copy(const char* name) {
-    const char* value = std::getenv(name);
+    const char* value = run_env(name);
     if (value == nullptr) return "";
     return tracked_strdup(value);
 }
@@ -67,7 +68,7 @@ Status read_form_data() {
     FormState& form = form_state();
     if (form.data_read) return Status::ok();
 
-    const char* method = std::getenv("REQUEST_METHOD");
+    const char* method = run_env("REQUEST_METHOD");
     if (method == nullptr) return Status::failure("Missing environment variable REQUEST_METHOD");
 
     char* request = nullptr;

@@ -60,7 +60,8 @@ FormField* find_form_field(std::string_view name);
 // nullptr.
 const char** form_values_all(std::string_view name, const char* fallback);
 
-// A tracked copy of an environment variable, or "" when it is not set.
+// A tracked copy of a variable of the request's environment, or "" when
+// it is not set.
 const char* getenv_copy(const char* name);
 
 // The one URL decoder, for form fields and cookies alike: copies source

@@ -11,6 +11,14 @@
 // call making its own run), database cases on SQLite: each must give what
 // a fresh process gives and what the case expects, which shows that
 // nothing one run leaves behind reaches the next.
+//
+// e2e_runner --fastcgi <vexil binary> <case file>... starts one persistent
+// worker (vexil --fastcgi <socket> --workers 1) and sends it every web case
+// (command-line cases are left out) through cgi-fcgi, in shuffled order,
+// twice over; each answer must equal the same case's answer in a fresh CGI
+// process and what the case expects, database cases on SQLite. The worker
+// writes nothing to its standard error (a sanitizer report included), and
+// is stopped at the end, also after a failure.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -19,7 +27,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <functional>
+#include <random>
+#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -448,10 +460,30 @@ void write_file(const fs::path& p, const std::string& content) {
   if (!out) throw Failure{"cannot write " + p.string()};
 }
 
-// How the program is started for a case: `run` (a fresh process) or
-// run_in_process; both take the same arguments and give the same Result.
-using Runner = Result (*)(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                          const std::optional<std::string>& input, const std::string& dir);
+// How the program is started for a case: `run` (a fresh process),
+// run_in_process or through a FastCGI worker; all take the same arguments
+// and give the same Result.
+using Runner = std::function<Result(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                                    const std::optional<std::string>& input, const std::string& dir)>;
+
+// The runner's variables that every run gets: the sanitizer, ODBC and test
+// settings.
+std::map<std::string, std::string> passed_environment() {
+  static const std::set<std::string> kPass{"PATH",       "ASAN_OPTIONS", "UBSAN_OPTIONS",
+                                           "LSAN_OPTIONS", "ODBCSYSINI",   "ODBCINI"};
+  std::map<std::string, std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) {
+    std::string s = *e, n = s.substr(0, s.find('='));
+    if (kPass.count(n) || n.starts_with("VEXIL_TEST_")) env[n] = s.substr(n.size() + 1);
+  }
+  return env;
+}
+
+std::vector<std::string> flat(const std::map<std::string, std::string>& m) {
+  std::vector<std::string> v;
+  for (const auto& [n, value] : m) v.push_back(n + "=" + value);
+  return v;
+}
 
 // Runs the case in dir; adds what went wrong to failures and details and
 // returns what the program produced.
@@ -468,19 +500,8 @@ Result run_case(const Case& c, const std::string& binary, const std::string& bac
   for (const auto& [name, content] : c.files) write_file(fs::path(dir) / name, subst(content));
 
   // An empty environment plus the sanitizer, ODBC and test settings.
-  static const std::set<std::string> kPass{"PATH",       "ASAN_OPTIONS", "UBSAN_OPTIONS",
-                                           "LSAN_OPTIONS", "ODBCSYSINI",   "ODBCINI"};
-  std::map<std::string, std::string> env;
-  for (char** e = environ; *e != nullptr; ++e) {
-    std::string s = *e, n = s.substr(0, s.find('='));
-    if (kPass.count(n) || n.starts_with("VEXIL_TEST_")) env[n] = s.substr(n.size() + 1);
-  }
+  std::map<std::string, std::string> env = passed_environment();
   for (const auto& [n, v] : c.env) env[n] = subst(v);
-  auto flat = [](const std::map<std::string, std::string>& m) {
-    std::vector<std::string> v;
-    for (const auto& [n, value] : m) v.push_back(n + "=" + value);
-    return v;
-  };
 
   if (c.setup) {
     auto setup_env = env;
@@ -616,11 +637,13 @@ std::string make_case_dir() {
   return fs::canonical(tmpl);
 }
 
-// One case: in a fresh process, or (in_process) both in a fresh process and
-// inside this one, where the two outcomes must be the same as well as right.
-// Prints the verdict; returns 0 pass, 1 fail, 77 skipped.
+// One case: in a fresh process, or (given `second`, a way of running that
+// `where` names) both in a fresh process and that way, where the two
+// outcomes must be the same as well as right. Prints the verdict; returns 0
+// pass, 1 fail, 77 skipped.
 int check_case(const std::string& binary, std::string backend, const std::string& case_path,
-               bool in_process) {
+               const Runner& second = nullptr, const std::string& where = "") {
+  bool twice = static_cast<bool>(second);
   std::string title = case_path + (backend.empty() ? "" : " (backend " + backend + ")");
   std::vector<std::string> dirs, failures;
   std::string details;
@@ -629,7 +652,7 @@ int check_case(const std::string& binary, std::string backend, const std::string
     auto text = read_file(case_path);
     if (!text) throw Failure{"cannot read the case file"};
     Case c = parse_case(*text);
-    if (in_process && c.database) backend = "sqlite";
+    if (twice && c.database) backend = "sqlite";
     if (c.database && backend.empty()) throw Failure{"a database case needs --backend"};
     if (!c.database && !backend.empty()) throw Failure{"--backend given for a case without database"};
     if (!c.backends.empty() && !c.backends.count(backend)) {
@@ -637,18 +660,18 @@ int check_case(const std::string& binary, std::string backend, const std::string
     }
     dirs.push_back(make_case_dir());
     Result fresh = run_case(c, binary, backend, dirs[0], failures, details);
-    if (in_process) {
-      title += " (in one process)";
+    if (twice) {
+      title += " (" + where + ")";
       dirs.push_back(make_case_dir());
       std::vector<std::string> own;
-      Result inside = run_case(c, binary, backend, dirs[1], own, details, run_in_process);
-      for (const std::string& f : own) failures.push_back("in this process: " + f);
+      Result inside = run_case(c, binary, backend, dirs[1], own, details, second);
+      for (const std::string& f : own) failures.push_back(where + ": " + f);
       // The directories differ; everything else must not.
-      compare("stdout in this process against a fresh process",
+      compare("stdout " + where + " against a fresh process",
               replace_all(fresh.out, dirs[0], "@DIR@"), replace_all(inside.out, dirs[1], "@DIR@"),
               failures, details);
       if (describe(fresh) != describe(inside)) {
-        failures.push_back("in this process: " + describe(inside) + ", in a fresh process: " +
+        failures.push_back(where + ": " + describe(inside) + ", in a fresh process: " +
                            describe(fresh));
       }
     }
@@ -675,6 +698,128 @@ int check_case(const std::string& binary, std::string backend, const std::string
   return 1;
 }
 
+// --- Through a persistent FastCGI worker ---------------------------------------
+
+// `vexil --fastcgi <socket> --workers 1` in a folder of its own, its
+// standard error in a file; stopped when this object goes.
+struct Worker {
+  std::string dir = make_case_dir(), socket = dir + "/sock", log = dir + "/stderr";
+  pid_t pid = -1;
+
+  explicit Worker(const std::string& binary) {
+    std::vector<std::string> argv{binary, "--fastcgi", socket, "--workers", "1"};
+    std::vector<std::string> env = flat(passed_environment());
+    std::vector<char*> cargv, cenv;
+    for (const std::string& a : argv) cargv.push_back(const_cast<char*>(a.c_str()));
+    for (const std::string& e : env) cenv.push_back(const_cast<char*>(e.c_str()));
+    cargv.push_back(nullptr);
+    cenv.push_back(nullptr);
+    pid = fork();
+    if (pid < 0) throw Failure{std::string("fork: ") + std::strerror(errno)};
+    if (pid == 0) {
+      setpgid(0, 0);
+      int null = open("/dev/null", O_RDWR), err = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      if (null < 0 || err < 0 || dup2(null, 0) < 0 || dup2(null, 1) < 0 || dup2(err, 2) < 0 ||
+          chdir(dir.c_str()) != 0) {
+        _exit(126);
+      }
+      execve(cargv[0], cargv.data(), cenv.data());
+      _exit(127);
+    }
+    setpgid(pid, pid);
+    // The socket's file appears before the master listens on it: a request
+    // without variables, answered with an error page, shows it is ready.
+    for (int i = 0; i < 200; ++i) {
+      if (!run({"cgi-fcgi", "-bind", "-connect", socket}, flat(passed_environment()), std::nullopt, dir)
+               .out.empty()) {
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    throw Failure{"nothing answers on " + socket};
+  }
+  Worker(const Worker&) = delete;
+  Worker& operator=(const Worker&) = delete;
+  ~Worker() {
+    stop();
+    fs::remove_all(dir);
+  }
+
+  // Stops the master and its worker: SIGTERM, then after 10 s SIGKILL to
+  // the process group. Returns what they wrote to standard error, and
+  // whether they ended well.
+  std::string stop() {
+    if (pid <= 0) return {};
+    kill(pid, SIGTERM);
+    int status = 0;
+    bool ended = false;
+    for (int i = 0; i < 200 && !ended; ++i) {
+      ended = waitpid(pid, &status, WNOHANG) == pid;
+      if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    std::string problems;
+    if (!ended) {
+      kill(-pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      problems = "the master did not stop within 10 s of SIGTERM\n";
+    } else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      problems = "the master ended with status " + std::to_string(status) + "\n";
+    }
+    kill(-pid, SIGKILL);  // anything the worker left behind
+    pid = -1;
+    return problems + unexpected_stderr(read_file(log).value_or(""));
+  }
+};
+
+// Every web case (one that sets REQUEST_METHOD) through one worker, in
+// shuffled order, twice over. Returns the exit code.
+int check_fastcgi(const std::string& binary, const std::vector<std::string>& case_paths) {
+  // cgi-fcgi (Debian: libfcgi-bin) speaks to the worker.
+  if (!exited_with(run({"/bin/sh", "-c", "command -v cgi-fcgi"}, flat(passed_environment()), std::nullopt, "/"), 0)) {
+    const char* strict = std::getenv("VEXIL_REQUIRE_ALL");
+    std::cout << (strict && std::string(strict) == "1" ? "FAIL" : "SKIP") << ": cgi-fcgi is not installed\n";
+    return strict && std::string(strict) == "1" ? 1 : 77;
+  }
+  std::vector<std::string> web;
+  for (const std::string& path : case_paths) {
+    Case c = parse_case(read_file(path).value_or(""));
+    auto method = c.env.find("REQUEST_METHOD");
+    if (method != c.env.end() && !method->second.empty()) web.push_back(path);
+  }
+  const char* seed_text = std::getenv("VEXIL_TEST_SEED");
+  unsigned seed = seed_text ? unsigned(std::strtoul(seed_text, nullptr, 10)) : std::random_device{}();
+  std::cout << "web cases: " << web.size() << " of " << case_paths.size()
+            << "; order seed (VEXIL_TEST_SEED): " << seed << "\n";
+  std::mt19937 shuffle(seed);
+  int failed = 0, runs = 0;
+  std::string problems;
+  try {
+    Worker worker(binary);
+    Runner through_worker = [&](const std::vector<std::string>&, const std::vector<std::string>& env,
+                                const std::optional<std::string>& input, const std::string& dir) {
+      std::vector<std::string> request = env;
+      request.push_back("VEXIL_WORK_FOLDER=" + dir);
+      return run({"cgi-fcgi", "-bind", "-connect", worker.socket}, request, input, dir);
+    };
+    for (int round = 1; round <= 2; ++round) {
+      std::shuffle(web.begin(), web.end(), shuffle);
+      for (const std::string& path : web) {
+        ++runs;
+        if (check_case(binary, "", path, through_worker, "through the FastCGI worker") != 0) ++failed;
+      }
+    }
+    problems = worker.stop();
+  } catch (const Failure& f) {
+    problems += f.message + "\n";
+  }
+  if (!problems.empty()) {
+    std::cout << "FAIL: the worker:\n" << problems;
+    ++failed;
+  }
+  std::cout << failed << " of " << runs << " runs failed\n";
+  return failed == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -686,10 +831,13 @@ int main(int argc, char** argv) {
     const std::string binary = fs::absolute(args[1]);
     int failed = 0;
     for (std::size_t i = 2; i < args.size(); ++i) {
-      if (check_case(binary, "", args[i], true) != 0) ++failed;
+      if (check_case(binary, "", args[i], run_in_process, "in this process") != 0) ++failed;
     }
     std::cout << failed << " of " << args.size() - 2 << " cases failed\n";
     return failed == 0 ? 0 : 1;
+  }
+  if (args.size() >= 3 && args[0] == "--fastcgi") {
+    return check_fastcgi(fs::absolute(args[1]), std::vector<std::string>(args.begin() + 2, args.end()));
   }
   std::string backend;
   if (args.size() == 4 && args[0] == "--backend" &&
@@ -699,8 +847,9 @@ int main(int argc, char** argv) {
   }
   if (args.size() != 2) {
     std::cerr << "usage: e2e_runner [--backend sqlite|postgresql] <vexil binary> <case file>\n"
-                 "       e2e_runner --in-process <vexil binary> <case file>...\n";
+                 "       e2e_runner --in-process <vexil binary> <case file>...\n"
+                 "       e2e_runner --fastcgi <vexil binary> <case file>...\n";
     return 1;
   }
-  return check_case(fs::absolute(args[0]), backend, args[1], false);
+  return check_case(fs::absolute(args[0]), backend, args[1]);
 }

@@ -1,0 +1,170 @@
+#!/usr/bin/env bash
+# Requests per second for one page, a 20-row table read from SQLite, served
+# by nginx on a loopback port in four ways: vexil --fastcgi, vexil as a CGI
+# program (through fcgiwrap), and PHP (php-fpm, PDO) on the same database
+# file; nginx's own static copy of the page shows the ceiling. Prints
+# requests/s, the median latency and each way's ratio to vexil --fastcgi.
+# Not part of the tests: installs nginx, php-fpm, fcgiwrap and wrk when they
+# are missing (curl in a loop measures when wrk cannot be had).
+#
+# Usage: scripts/bench_web.sh [path to vexil] [seconds per way]
+set -euo pipefail
+vexil=$(realpath "${1:-build/vexil}")
+seconds=${2:-5}
+PATH=$PATH:/usr/sbin:/sbin
+
+need=()
+command -v nginx >/dev/null || need+=(nginx-light)
+command -v fcgiwrap >/dev/null || need+=(fcgiwrap)
+compgen -G '/usr/sbin/php-fpm*' >/dev/null || need+=(php-fpm php-sqlite3)
+command -v wrk >/dev/null || need+=(wrk)
+if ((${#need[@]})); then
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${need[@]}" >/dev/null ||
+    echo "bench_web: could not install ${need[*]}" >&2
+fi
+php_fpm=$(compgen -G '/usr/sbin/php-fpm*' | head -n 1)
+
+work=$(mktemp -d /tmp/vexil-bench.XXXXXX)
+pids=()
+cleanup() {
+  # Each server runs in a process group of its own, with the children it made.
+  for pid in "${pids[@]}"; do kill -- "-$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+cd "$work"
+mkdir site cgi-bin logs
+cp "$vexil" cgi-bin/vexil
+
+sqlite3 bench.db <<'SQL'
+CREATE TABLE items (id INTEGER PRIMARY KEY, name TEXT, price INTEGER);
+WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20)
+INSERT INTO items SELECT i, 'item ' || i, i * 25 FROM n;
+SQL
+driver=$(find /usr/lib -name 'libsqlite3odbc.so' 2>/dev/null | head -n 1)
+printf '[SQLite3]\nDriver=%s\n' "$driver" >odbcinst.ini
+export ODBCSYSINI=$work ODBCINI=$work/odbc.ini
+: >odbc.ini
+
+cat >site/page.htm <<EOF
+<!--DATABASE DRIVER=SQLite3;Database=$work/bench.db-->
+<HTML><BODY><TABLE>
+<!--SQL SELECT id, name, price FROM items ORDER BY id-->
+<!--EACHROW--><TR><TD>\$id\$</TD><TD>\$name\$</TD><TD>\$price\$</TD></TR>
+<!--ENDROW-->
+</TABLE></BODY></HTML>
+EOF
+cat >page.php <<EOF
+<?php
+\$db = new PDO('sqlite:$work/bench.db');
+echo "<HTML><BODY><TABLE>\n";
+foreach (\$db->query('SELECT id, name, price FROM items ORDER BY id') as \$row) {
+  echo '<TR><TD>', htmlspecialchars(\$row['id']), '</TD><TD>', htmlspecialchars(\$row['name']),
+       '</TD><TD>', htmlspecialchars(\$row['price']), "</TD></TR>\n";
+}
+echo "</TABLE></BODY></HTML>\n";
+EOF
+
+port=
+for _ in 1 2 3 4 5; do
+  port=$((20000 + (RANDOM * 32768 + RANDOM) % 40001))
+  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || break
+done
+settings="fastcgi_param VEXIL_TEMPLATE_ROOT $work/site; fastcgi_param ODBCSYSINI $work; fastcgi_param ODBCINI $work/odbc.ini;"
+cat >nginx.conf <<EOF
+daemon off;
+user root;
+worker_processes 1;
+pid $work/nginx.pid;
+error_log $work/logs/nginx-error.log;
+events { worker_connections 256; }
+http {
+  access_log off;
+  client_body_temp_path $work/logs;
+  fastcgi_temp_path $work/logs;
+  proxy_temp_path $work/logs;
+  uwsgi_temp_path $work/logs;
+  scgi_temp_path $work/logs;
+  server {
+    listen 127.0.0.1:$port;
+    root $work/site;
+    location = /static.html { }
+    location = /fcgi { include /etc/nginx/fastcgi_params; $settings fastcgi_pass unix:$work/vexil.sock; }
+    location = /cgi {
+      include /etc/nginx/fastcgi_params; $settings
+      fastcgi_param SCRIPT_FILENAME $work/cgi-bin/vexil;
+      fastcgi_pass unix:$work/fcgiwrap.sock;
+    }
+    location = /page.php {
+      include /etc/nginx/fastcgi_params;
+      fastcgi_param SCRIPT_FILENAME $work/page.php;
+      fastcgi_pass unix:$work/php.sock;
+    }
+  }
+}
+EOF
+cat >php-fpm.conf <<EOF
+[global]
+error_log = $work/logs/php-fpm.log
+daemonize = no
+[bench]
+listen = $work/php.sock
+pm = static
+pm.max_children = 2
+EOF
+
+setsid "$vexil" --fastcgi "$work/vexil.sock" --workers 2 2>logs/vexil.log &
+pids+=($!)
+setsid fcgiwrap -c 2 -s "unix:$work/fcgiwrap.sock" 2>logs/fcgiwrap.log &
+pids+=($!)
+if [[ -n $php_fpm ]]; then
+  setsid "$php_fpm" -R -F -y php-fpm.conf 2>logs/php-fpm.out &
+  pids+=($!)
+fi
+setsid nginx -c "$work/nginx.conf" 2>logs/nginx.out &
+pids+=($!)
+sleep 1
+
+base=http://127.0.0.1:$port
+curl -s "$base/fcgi?input=page.htm" >site/static.html
+ways=("vexil --fastcgi|/fcgi?input=page.htm" "vexil CGI (fcgiwrap)|/cgi?input=page.htm"
+      "php-fpm + PDO|/page.php" "nginx static copy|/static.html")
+
+# requests/s and median latency (ms) of one URL.
+measure() {
+  if command -v wrk >/dev/null; then
+    wrk -t 2 -c 8 -d "${seconds}s" --latency "$1" |
+      awk '/^Requests\/sec/ { r = $2 }
+           $1 == "50%" { v = $2; u = v; sub(/[a-z]+$/, "", v); sub(/^[0-9.]+/, "", u);
+                         m = u == "us" ? v / 1000 : u == "s" ? v * 1000 : v }
+           END { printf "%.0f %.2f\n", r, m }'
+    return
+  fi
+  local n=0 start now times=()
+  start=$(date +%s%N)
+  while :; do
+    now=$(date +%s%N)
+    ((now - start < seconds * 1000000000)) || break
+    times+=("$(curl -s -o /dev/null -w '%{time_total}' "$1")")
+    n=$((n + 1))
+  done
+  printf '%s\n' "${times[@]}" | sort -n |
+    awk -v n="$n" -v t="$(((now - start) / 1000000))" '{ a[NR] = $1 }
+      END { printf "%.0f %.2f\n", n * 1000 / t, a[int((NR + 1) / 2)] * 1000 }'
+}
+
+printf '%-24s %10s %9s %8s\n' way requests/s p50-ms ratio
+first=
+for way in "${ways[@]}"; do
+  name=${way%%|*}
+  url=$base${way#*|}
+  rows=$(curl -s "$url" | grep -c '<TR><TD>' || true)
+  if [[ $rows != 20 ]]; then
+    printf '%-24s %s\n' "$name" "no 20-row page here ($rows rows); skipped"
+    continue
+  fi
+  read -r rate p50 < <(measure "$url")
+  first=${first:-$rate}
+  printf '%-24s %10s %9s %8s\n' "$name" "$rate" "$p50" "$(awk -v a="$rate" -v b="$first" 'BEGIN { printf "%.2f", a / b }')"
+done

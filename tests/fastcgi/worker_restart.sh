@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# vexil --fastcgi on a Unix socket in a temporary folder: a worker killed in
+# the middle of a request is replaced and the next request is answered; on
+# SIGTERM the master lets the worker finish the request in hand, then ends
+# and removes its socket. Started with a listening socket as standard input
+# (cgi-fcgi -start), vexil serves on it as one worker.
+#
+# Usage: worker_restart.sh <vexil binary>
+# Exit status: 0 pass, 1 fail, 77 cgi-fcgi missing (1 instead when
+# VEXIL_REQUIRE_ALL=1).
+set -uo pipefail
+
+# shellcheck source=common.sh
+source "$(dirname "$0")/common.sh"
+[[ $# -eq 1 && -x $1 ]] || fail "usage: $0 <vexil binary>"
+vexil=$(realpath "$1")
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/vexil-fcgi.XXXXXX") || fail "mktemp failed"
+master=
+lone=
+# shellcheck disable=SC2317  # runs as the EXIT trap
+on_exit() {
+  [[ -n $master ]] && kill "$master" 2>/dev/null && wait "$master" 2>/dev/null
+  [[ -n $lone ]] && kill "$lone" 2>/dev/null
+  [[ -s $work/sleeper ]] && kill "$(cat "$work/sleeper")" 2>/dev/null
+  [[ -s $work/master.err ]] && { echo "----- master's stderr"; cat "$work/master.err"; }
+  rm -rf "$work"
+}
+trap on_exit EXIT
+cd "$work" || fail "cannot enter $work"
+
+printf 'before <!--EXEC sh ./slow.sh--> after\n' >slow.htm
+printf 'echo $$ >sleeper; exec sleep 60\n' >slow.sh
+printf 'before <!--EXEC sh ./pause.sh--> after\n' >pause.htm
+printf 'touch paused; sleep 2; echo finished\n' >pause.sh
+printf '<p>ok $name$</p>\n' >ok.htm
+printf '<!--EXEC . ./pid.sh-->\n' >pid.htm
+printf 'echo "worker=$PPID"\n' >pid.sh
+
+request() {
+  local socket=${2:-$work/sock}
+  env -i PATH="$PATH" REQUEST_METHOD=GET QUERY_STRING="$1" VEXIL_OPEN=1 VEXIL_ALLOW_EXEC=1 \
+    VEXIL_WORK_FOLDER="$work" timeout 20 cgi-fcgi -bind -connect "$socket"
+}
+wait_for() {
+  for _ in $(seq 100); do [[ -e $1 ]] && return 0; sleep 0.1; done
+  fail "$2"
+}
+worker_of() { ps -o pid= --ppid "$1" | tr -d ' '; }
+
+"$vexil" --fastcgi "$work/sock" --workers 1 2>"$work/master.err" &
+master=$!
+wait_for_server "$work/sock"
+first=$(worker_of "$master")
+[[ -n $first ]] || fail "no worker started"
+
+# A worker killed in the middle of a request.
+request 'input=slow.htm' >slow.out &
+client=$!
+wait_for sleeper "the slow request did not start"
+kill -9 "$first"
+SECONDS=0
+wait "$client"
+# The command the killed worker had started holds nothing of the request open.
+((SECONDS < 10)) || fail "the cut request's client waited ${SECONDS}s for its answer to end"
+answer=$(request 'input=ok.htm&name=again')
+[[ $answer == *'<p>ok again</p>'* ]] || fail "the request after the kill got: $answer"
+second=$(worker_of "$master")
+[[ -n $second && $second != "$first" ]] || fail "the killed worker $first was not replaced (now: '$second')"
+grep -q "worker $first ended by signal 9" master.err || fail "the master did not report the killed worker"
+kill "$(cat sleeper)" 2>/dev/null
+: >sleeper
+
+# SIGTERM while a request is in hand: it is finished, then all end.
+request 'input=pause.htm' >pause.out &
+client=$!
+wait_for paused "the paused request did not start"
+kill -TERM "$master"
+wait "$client" || fail "the request in hand failed when the master was stopped"
+grep -q 'finished' pause.out && grep -q 'after' pause.out || fail "the request in hand was cut: $(cat pause.out)"
+wait "$master"
+code=$?
+master=
+[[ $code == 0 ]] || fail "the master ended with exit code $code"
+[[ ! -e sock ]] || fail "the socket was left behind"
+kill -0 "$second" 2>/dev/null && fail "worker $second still runs after the master ended"
+: >master.err
+
+# A listening socket as standard input: one worker serves on it.
+(cd "$work" && cgi-fcgi -start -connect "$work/lone.sock" "$vexil") || fail "cgi-fcgi -start failed"
+answer=$(request 'input=pid.htm' "$work/lone.sock")
+lone=$(sed -n 's/^worker=\([0-9]*\)$/\1/p' <<<"$answer")
+[[ -n $lone ]] || fail "the worker on standard input answered: $answer"
+answer=$(request 'input=ok.htm&name=lone' "$work/lone.sock")
+[[ $answer == *'<p>ok lone</p>'* ]] || fail "the worker on standard input answered: $answer"
+kill -TERM "$lone"
+for _ in $(seq 50); do kill -0 "$lone" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$lone" 2>/dev/null && fail "the worker on standard input did not end on SIGTERM"
+lone=
+echo "PASS: killed worker replaced, request in hand finished on SIGTERM, worker on standard input"
