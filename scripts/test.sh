@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is needed, then builds Vexil and runs every test twice: in the
 # normal build (build/) and in a build with AddressSanitizer and
-# UndefinedBehaviorSanitizer (build-sanitize/). Exits non-zero if any step fails.
+# UndefinedBehaviorSanitizer (build-sanitize/); then runs each fuzz target for
+# a short fixed time (scripts/fuzz.sh). Exits non-zero if any step fails.
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
 
@@ -66,6 +67,15 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 # project warning-free on every run (the normal build uses the default g++).
 if build build-sanitize "sanitizer build (clang)" -DVEXIL_SANITIZE=ON -DVEXIL_WERROR=ON -DCMAKE_CXX_COMPILER=clang++; then
   run_ctest build-sanitize "sanitizer build (clang)"
+fi
+
+# The fuzz targets (clang, libFuzzer, in build-fuzz/): each runs 25 s from
+# its seeds, so a change that makes one of them crash fails here.
+if bash scripts/fuzz.sh 25; then
+  results+=("fuzz targets: no finding")
+else
+  results+=("fuzz targets: FAILED (see build-fuzz/findings/)")
+  status=1
 fi
 
 echo

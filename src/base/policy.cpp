@@ -58,6 +58,11 @@ std::string joined(const std::string& root, std::string_view name) {
 
 void load_web_policy(RunPolicy& policy) {
     policy = RunPolicy{};
+    if (const char* max = env("VEXIL_MAX_BODY"); max[0] != '\0') {
+        char* end = nullptr;
+        unsigned long long n = std::strtoull(max, &end, 10);
+        if (end != max && *end == '\0' && is_ascii_digit(max[0])) policy.max_body = std::size_t(n);
+    }
     if (std::string_view(env("VEXIL_OPEN")) == "1") return;
     policy.locked = true;
     policy.template_root = real_folder(env("VEXIL_TEMPLATE_ROOT"));

@@ -17,6 +17,7 @@
 namespace vexil {
 
 inline constexpr std::size_t kDefaultMaxOutput = 16u * 1024u * 1024u;
+inline constexpr std::size_t kDefaultMaxBody = 8u * 1024u * 1024u;
 inline constexpr long kMaxReferences = 1000000;
 inline constexpr std::size_t kMinSecretLength = 32;
 
@@ -29,6 +30,7 @@ struct RunPolicy {
     std::string secret;              // the site key for signed forms; "": none usable
     std::string charset = "utf-8";   // VEXIL_CHARSET
     std::size_t max_output = 0;      // bytes a locked run may write (0: no limit)
+    std::size_t max_body = kDefaultMaxBody;  // bytes a POST body may have (VEXIL_MAX_BODY), in every web run
     long max_references = 0;         // references a locked run may expand (0: no limit)
     std::size_t output_bytes = 0;    // bytes written so far
     long references = 0;             // references expanded so far
@@ -39,7 +41,7 @@ RunPolicy& run_policy();
 inline bool is_locked_run() { return run_policy().locked; }
 
 // Sets up the policy of a web run from the process environment: locked
-// unless VEXIL_OPEN=1.
+// unless VEXIL_OPEN=1. The body limit holds in an open run too.
 void load_web_policy(RunPolicy& policy);
 
 // Resolves `name` inside `root`: a leading "/" means the root itself. The

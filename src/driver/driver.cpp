@@ -78,6 +78,10 @@ constexpr const char* kNotFoundPage =
     "<HTML><HEAD><TITLE>Not Found</TITLE></HEAD><BODY><H3>Not Found</H3>"
     "<P>There is no such page on this site.</P></BODY></HTML>\n";
 
+constexpr const char* kTooLargePage =
+    "<HTML><HEAD><TITLE>Payload Too Large</TITLE></HEAD><BODY><H3>Payload Too Large</H3>"
+    "<P>The request's form data is larger than this site accepts.</P></BODY></HTML>\n";
+
 // How the start of a run ended: go on with the template, or the request
 // was already answered (a refusal).
 enum class Start { kRun, kAnswered };
@@ -108,7 +112,19 @@ Status start_web_run(Start& start) {
         start = Start::kAnswered;
         return Status::ok();
     }
-    if (Status loaded = load_cgi_variables(); !loaded.is_ok()) {
+    Status loaded = load_cgi_variables();
+    // A body refused unread, or a length that is no number, is answered even
+    // when the run could go on without the form (a template named by the
+    // path, a locked run).
+    if (form_state().body_too_large) {
+        write_refusal("413 Payload Too Large", kTooLargePage);
+        start = Start::kAnswered;
+        return Status::ok();
+    }
+    if (form_state().length_invalid) {
+        return Status::failure("Error Getting Form Data\nInvalid CONTENT_LENGTH\n");
+    }
+    if (!loaded.is_ok()) {
         std::string reason(loaded.message());  // the buffer is formatted again
         return Status::failure("Error Getting Form Data\n%s\n", reason.c_str());
     }

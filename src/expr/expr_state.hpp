@@ -29,6 +29,8 @@ struct Placement {
 struct ExprState {
     int eval_depth = 0;                           // evaluation levels in progress
     int expansion_depth = 0;                      // expand_reference calls in progress
+    bool nesting_exceeded = false;                // the expansion in progress passed the
+                                                  // nesting limit: the rest of it gives nothing
     TextBuffer<kReferenceBufferSize> reference;   // the reference being expanded
     bool random_seeded = false;                   // rand() has drawn in this run
     std::uint32_t random_state = 0;               // the generator's last value

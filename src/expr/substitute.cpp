@@ -406,11 +406,19 @@ PageValue expand_page_reference(char* reference, int options, WorkArea work) {
 
 const char* expand_reference(char* reference, int options, WorkArea work) {
     count_reference();
-    expr_state().value_outside = false;
-    expr_state().value_placed = false;
-    int& depth = expr_state().expansion_depth;
+    ExprState& state = expr_state();
+    state.value_outside = false;
+    state.value_placed = false;
+    int& depth = state.expansion_depth;
+    // Once one reference inside an expansion passed the nesting limit,
+    // every other reference inside it gives nothing at once: values that
+    // refer to each other more than once would otherwise be expanded anew
+    // for each branch, exponentially often, each with its own report.
+    if (state.nesting_exceeded && depth > 0) return "";
+    state.nesting_exceeded = false;
     if (++depth > kMaxExpansionDepth) {
         --depth;
+        state.nesting_exceeded = true;
         report_error("Too many nested variables");
         return "";
     }

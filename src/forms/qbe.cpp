@@ -128,6 +128,13 @@ const SearchOperator& choose_operator(std::string_view value) {
     return kEquals;
 }
 
+// What follows an operator keyword of `length` characters: nothing when
+// the text is no longer (the keyword's own blank was trimmed away, as in a
+// value "IN ").
+std::string_view after_keyword(std::string_view v, std::size_t length) {
+    return v.size() > length ? v.substr(length) : std::string_view();
+}
+
 // Whether the value (as written after the operator) has the form its
 // operator requires when it is written without the column's quotes.
 bool has_valid_form(const SearchOperator& op, std::string_view value, bool quoted) {
@@ -137,15 +144,15 @@ bool has_valid_form(const SearchOperator& op, std::string_view value, bool quote
             return quoted || is_sql_literal(v);
         case SearchOperator::Like: {
             std::size_t keyword = starts_with_nocase(v, "NOT LIKE ", 9) ? 9 : 5;
-            return is_sql_literal(v.substr(keyword));
+            return is_sql_literal(after_keyword(v, keyword));
         }
         case SearchOperator::In: {
             std::size_t keyword = starts_with_nocase(v, "NOT IN ", 7) ? 7 : 3;
-            return is_literal_list(v.substr(keyword));
+            return is_literal_list(after_keyword(v, keyword));
         }
         case SearchOperator::Between: {
             std::size_t keyword = starts_with_nocase(v, "NOT BETWEEN ", 12) ? 12 : 8;
-            return is_literal_range(trim(v.substr(keyword)));
+            return is_literal_range(trim(after_keyword(v, keyword)));
         }
     }
     return false;

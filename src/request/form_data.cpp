@@ -4,9 +4,11 @@
 #include "request/form_data.hpp"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
+#include "base/policy.hpp"
 #include "base/run_io.hpp"
 #include "base/text.hpp"
 #include "base/tracked_memory.hpp"
@@ -14,17 +16,41 @@
 namespace vexil {
 
 namespace {
-// Reads the POST body into `body` (a tracked block).
+// CONTENT_LENGTH as a number of bytes: only decimal digits count (no sign,
+// blank or suffix). Returns false for anything else; a number too large for
+// size_t gives SIZE_MAX, which no body limit admits.
+bool parse_content_length(const char* text, std::size_t& length) {
+    length = 0;
+    for (const char* p = text; *p != '\0'; ++p) {
+        if (!is_ascii_digit(*p)) return false;
+        std::size_t digit = std::size_t(*p - '0');
+        length = length > (SIZE_MAX - digit) / 10 ? SIZE_MAX : length * 10 + digit;
+    }
+    return true;
+}
+
+// Reads the POST body into `body` (a tracked block). A body over the site's
+// limit is refused before a byte of it is read.
 Status read_post_body(char*& body) {
     const char* length_text = run_env("CONTENT_LENGTH");
-    long long length = length_text ? std::strtoll(length_text, nullptr, 10) : 0;
-    if (length <= 0) return Status::failure("Missing environment variable CONTENT_LENGTH");
+    if (length_text == nullptr || length_text[0] == '\0') {
+        return Status::failure("Missing environment variable CONTENT_LENGTH");
+    }
+    std::size_t size = 0;
+    if (!parse_content_length(length_text, size)) {
+        form_state().length_invalid = true;
+        return Status::failure("Invalid CONTENT_LENGTH");
+    }
+    if (size == 0) return Status::failure("Missing environment variable CONTENT_LENGTH");
+    if (size > run_policy().max_body) {
+        form_state().body_too_large = true;
+        return Status::failure("Request body too large");
+    }
     const char* type = run_env("CONTENT_TYPE");
     if (type == nullptr) return Status::failure("Missing environment variable CONTENT_TYPE");
     if (!equals_nocase(type, "application/x-www-form-urlencoded")) {
         return Status::failure("Unsupported CONTENT_TYPE = %s", type);
     }
-    std::size_t size = std::size_t(length);
     body = static_cast<char*>(tracked_alloc(size + 1));
     std::size_t got = std::fread(body, 1, size, run_input());
     if (got < size) {

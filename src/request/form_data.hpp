@@ -25,6 +25,8 @@ struct FormState {
     FormField* fields = nullptr;   // tracked array: capacity + 1 entries
     std::size_t capacity = 0;      // entries before the terminating one; grows by 200
     bool data_read = false;        // read_form_data has succeeded
+    bool body_too_large = false;   // the POST body was refused unread: over VEXIL_MAX_BODY
+    bool length_invalid = false;   // CONTENT_LENGTH was no plain decimal number
     const char* script_name = "";  // the start-up script_name (form field, else CGI variable)
 };
 
@@ -34,7 +36,11 @@ FormState& form_state();
 
 // Reads and decodes the form data, once per run: later calls after a
 // success succeed at once. Fails with the reason ("Missing environment
-// variable ...", "Unrecognized REQUEST_METHOD = ...", ...).
+// variable ...", "Unrecognized REQUEST_METHOD = ...", "Invalid
+// CONTENT_LENGTH", ...). A CONTENT_LENGTH over the run policy's max_body
+// fails without reading and sets body_too_large; one that is no plain
+// decimal number sets length_invalid. The driver answers both even where a
+// failure to read the form is otherwise passed over.
 Status read_form_data();
 
 // Visits the fields in request order, as the lookups do, while `visit`

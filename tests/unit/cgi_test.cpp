@@ -192,12 +192,53 @@ TEST_F(FormTest, Failures) {
         {"post", "a=1", "0", form, "Missing environment variable CONTENT_LENGTH"},
         {"post", "a=1", "", form, "Missing environment variable CONTENT_LENGTH"},
         {"post", "a=1", "3", nullptr, "Missing environment variable CONTENT_TYPE"},
+        {"post", "a=1", "-5", form, "Invalid CONTENT_LENGTH"},
+        {"post", "a=1", "abc", form, "Invalid CONTENT_LENGTH"},
+        {"post", "a=1&b=22", "3abc", form, "Invalid CONTENT_LENGTH"},
+        {"post", "a=1", "+3", form, "Invalid CONTENT_LENGTH"},
+        {"post", "a=1", "3 ", form, "Invalid CONTENT_LENGTH"},
+        {"post", "a=1", "0x3", form, "Invalid CONTENT_LENGTH"},
     };
     for (const auto& r : rows) {
         EXPECT_EQ(request(r.method, r.data, r.length, r.type), 0) << r.error;
         EXPECT_EQ(error, r.error);
+        EXPECT_EQ(form_state().length_invalid, error == "Invalid CONTENT_LENGTH") << r.length;
         EXPECT_STREQ(form_value_or("x", "d"), "d");  // no table: defaults
     }
+}
+
+// The body limit: a body of the limit is read, one byte more is refused
+// without reading it; a length of more digits than an integer holds is over
+// any limit rather than wrapping around.
+TEST_F(FormTest, BodyLimit) {
+    auto limited = [&](const char* data, const char* length, std::size_t limit) {
+        clear();
+        run_policy().max_body = limit;
+        std::string path = ::testing::TempDir() + "vexil_post_body." + std::to_string(getpid());
+        FILE* f = std::fopen(path.c_str(), "wb");
+        std::fputs(data, f);
+        std::fclose(f);
+        EXPECT_NE(std::freopen(path.c_str(), "rb", stdin), nullptr);
+        setenv("REQUEST_METHOD", "POST", 1);
+        setenv("CONTENT_LENGTH", length, 1);
+        setenv("CONTENT_TYPE", "application/x-www-form-urlencoded", 1);
+        Status read = read_form_data();
+        error = read.message();
+        return read.is_ok();
+    };
+    EXPECT_TRUE(limited("a=1", "3", 3)) << error;
+    EXPECT_STREQ(form_value("a"), "1");
+    EXPECT_FALSE(form_state().body_too_large);
+
+    EXPECT_FALSE(limited("a=12", "4", 3));
+    EXPECT_EQ(error, "Request body too large");
+    EXPECT_TRUE(form_state().body_too_large);
+    EXPECT_EQ(std::fgetc(stdin), 'a') << "the refused body was read";
+
+    EXPECT_FALSE(limited("a=1", "18446744073709551619", std::size_t(-1) - 1));
+    EXPECT_TRUE(form_state().body_too_large);
+    EXPECT_FALSE(limited("a=1", "1000000000000000", kDefaultMaxBody));
+    EXPECT_TRUE(form_state().body_too_large);
 }
 
 }  // namespace

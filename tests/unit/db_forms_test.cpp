@@ -87,6 +87,15 @@ TEST_F(DbForms, QbeTakesOnlyLiteralsWithoutQuotes) {
         {"id", false, "IN 1, 2", nullptr},
         {"id", false, "BETWEEN 1", nullptr},
         {"id", false, "BETWEEN 1 AND x", nullptr},
+        // A keyword operator with nothing after it (found by the QBE fuzz
+        // target: it used to throw out of the statement builder).
+        {"id", false, "IN ", nullptr},
+        {"id", true, "in ", nullptr},
+        {"city", true, "LIKE ", nullptr},
+        {"city", true, "NOT LIKE ", nullptr},
+        {"id", false, "NOT IN ", nullptr},
+        {"id", false, "BETWEEN ", nullptr},
+        {"id", false, "NOT BETWEEN  ", nullptr},
     };
     for (const auto& row : rows) {
         std::string sql;
