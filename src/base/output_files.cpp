@@ -42,16 +42,39 @@ void install_output(OpenedOutput& opened, const char* final_name, OutputChannel&
     output.stream = state.file.get();
 }
 
-void finish_output(OutputChannel& output) {
-    if (output.stream == nullptr || output.is_standard()) return;
+Status finish_output(OutputChannel& output) {
+    if (output.stream == nullptr || output.is_standard()) return Status::ok();
     OutputFileState& state = output_file_state();
-    state.file.reset();
-    // An output named like its own temporary file is already in place.
-    if (state.final_name.view() != state.temp_name.view()) {
-        std::remove(state.final_name.c_str());
-        std::rename(state.temp_name.c_str(), state.final_name.c_str());
-    }
     output.stream = standard_output();
+    // Every write went through the stream: one that failed (a full disk, a
+    // file size limit) shows in its error flag, the rest in the flush and
+    // the close. A file with any of them is not complete.
+    std::FILE* file = state.file.release();
+    bool written = std::fflush(file) == 0 && !std::ferror(file);
+    int error = written ? 0 : errno;
+    if (std::fclose(file) != 0 && written) {
+        written = false;
+        error = errno;
+    }
+    if (!written) {
+        std::remove(state.temp_name.c_str());
+        return Status::failure("Error writing the output file: %s %s", std::strerror(error ? error : EIO),
+                               state.final_name.c_str());
+    }
+    // An output whose name expanded to nothing has no final name to take:
+    // the page stays in its temporary file.
+    if (state.final_name.empty()) return Status::ok();
+    // An output named like its own temporary file is already in place; any
+    // other replaces the file under its final name in one step, so that file
+    // is either the old one or the complete new one.
+    if (state.final_name.view() != state.temp_name.view() &&
+        std::rename(state.temp_name.c_str(), state.final_name.c_str()) != 0) {
+        error = errno;
+        std::remove(state.temp_name.c_str());
+        return Status::failure("Error writing the output file: %s %s", std::strerror(error),
+                               state.final_name.c_str());
+    }
+    return Status::ok();
 }
 
 void discard_output(OutputChannel& output) {

@@ -52,10 +52,12 @@ Status output_open_failure(int error, const char* shown_name);
 // gets when it is finished.
 void install_output(OpenedOutput& opened, const char* final_name, OutputChannel& output);
 
-// When the current output is a file: closes it, deletes any file with its
-// final name and renames the temporary file to it. The current output
-// becomes standard output.
-void finish_output(OutputChannel& output);
+// When the current output is a file: closes it and renames the temporary
+// file to its final name. The current output becomes standard output. When
+// a write, the flush, the close or the rename failed, the temporary file is
+// removed, the file under the final name stays as it was, and the failure
+// names the system's reason.
+Status finish_output(OutputChannel& output);
 
 // When the current output is a file: closes and deletes it (a failed run).
 // The current output becomes standard output.

@@ -234,6 +234,17 @@ void write_run_end(RunStatus status) {
     }
 }
 
+// The page on standard output is complete only when every write reached
+// it: a failure (a full disk, a closed pipe) is told on standard error, the
+// one place left, and the run ends non-zero.
+int finish_standard_output() {
+    std::FILE* out = standard_output();
+    if (std::fflush(out) == 0 && !std::ferror(out)) return 0;
+    int error = errno ? errno : EIO;
+    std::fprintf(stderr, "vexil: writing the page failed: %s\n", std::strerror(error));
+    return 1;
+}
+
 // One run in the run object already made active. Returns the exit code.
 int run_active(int argc, char** argv) {
     OutputChannel output{standard_output()};
@@ -258,9 +269,12 @@ int run_active(int argc, char** argv) {
         discard_output(output);
         return 1;
     }
-    finish_output(output);
+    if (Status finished = finish_output(output); !finished.is_ok()) {
+        report_error(finished.message());
+        return 1;
+    }
     write_run_end(status);
-    return 0;
+    return finish_standard_output();
 }
 }  // namespace
 

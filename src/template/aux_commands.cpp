@@ -119,10 +119,7 @@ Status run_exec_command(char* command_line, OutputChannel& output) {
 }
 
 Status switch_output(char* text, OutputChannel& output) {
-    if (text[0] == '\0') {
-        finish_output(output);
-        return Status::ok();
-    }
+    if (text[0] == '\0') return finish_output(output);
     WorkArea work = scratch_work_area();
     substitute_variables(text, work.start, work.size, kOptionsFileName);
     if (char* blank = std::strchr(work.start, ' '); blank != nullptr) *blank = '\0';
@@ -149,13 +146,13 @@ Status switch_output(char* text, OutputChannel& output) {
     // current file first, so that opening the new one cannot truncate it.
     if (fits && !output.is_standard() &&
         (temp.view() == current.temp_name.view() || is_same_file(temp.c_str(), output.stream))) {
-        finish_output(output);
+        if (Status finished = finish_output(output); !finished.is_ok()) return finished;
     }
 
     if (!fits) return output_open_failure(ENAMETOOLONG, temp.c_str());
     OpenedOutput opened;
     if (Status opening = open_output_file(name.c_str(), opened); !opening.is_ok()) return opening;
-    finish_output(output);
+    if (Status finished = finish_output(output); !finished.is_ok()) return finished;
     install_output(opened, name.c_str(), output);
     return Status::ok();
 }
