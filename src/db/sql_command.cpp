@@ -46,6 +46,13 @@ void expand_connection_text() {
     r.connection_expanded = true;
 }
 
+// A fetch that failed (a lost connection, an error the server finds only
+// while reading rows) ends the rows as an error: a page cut short says so,
+// with the driver's message in sql_error and a negative sql_status.
+void report_fetch_failure(ResultItems& r) {
+    r.status_text.format("%d", int(r.statement_status));
+    report_error(r.result_text.view());
+}
 }  // namespace
 
 void use_connect_text(std::string_view text) {
@@ -73,6 +80,7 @@ DbStatus fetch_next_row(bool count) {
         ++r.row_counter;
         r.row_text.format("%d", r.row_counter);
     }
+    if (r.statement_status == kDbFailed) report_fetch_failure(r);
     return r.statement_status;
 }
 
@@ -134,6 +142,7 @@ void run_sql_command(const char* statement) {
             r.statement_status = fetch_row();
             if (r.statement_status == kDbNoRows) r.result_text.assign("No rows selected");
             if (r.statement_status == kDbRow) r.row_counter = 1;
+            if (r.statement_status == kDbFailed) report_fetch_failure(r);
         }
     }
     publish(r);
