@@ -58,6 +58,12 @@ std::string joined(const std::string& root, std::string_view name) {
 
 void load_web_policy(RunPolicy& policy) {
     policy = RunPolicy{};
+    policy.time_limit = kDefaultTimeLimit;
+    if (const char* limit = env("VEXIL_TIME_LIMIT"); limit[0] != '\0') {
+        char* end = nullptr;
+        long n = std::strtol(limit, &end, 10);
+        if (end != limit && *end == '\0' && n >= 0) policy.time_limit = n;
+    }
     if (const char* max = env("VEXIL_MAX_BODY"); max[0] != '\0') {
         char* end = nullptr;
         unsigned long long n = std::strtoull(max, &end, 10);
@@ -111,6 +117,14 @@ bool resolve_new_file_inside(const std::string& root, std::string_view name, std
         if (!lies_inside(root, resolved) || ::stat(resolved, &info) != 0 || !S_ISREG(info.st_mode)) return false;
     }
     return true;
+}
+
+long seconds_left() {
+    const RunPolicy& policy = run_policy();
+    if (policy.time_limit <= 0) return -1;
+    auto used = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - policy.started);
+    long left = policy.time_limit - long(used.count());
+    return left > 0 ? left : 0;
 }
 
 void count_reference() {

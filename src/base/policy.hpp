@@ -10,6 +10,7 @@
 // worker's own environment), never from what a visitor sends.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -32,6 +33,8 @@ struct RunPolicy {
     std::size_t max_output = 0;      // bytes a locked run may write (0: no limit)
     std::size_t max_body = kDefaultMaxBody;  // bytes a POST body may have (VEXIL_MAX_BODY), in every web run
     long max_references = 0;         // references a locked run may expand (0: no limit)
+    long time_limit = 0;             // seconds a web run may take (VEXIL_TIME_LIMIT; 0: none)
+    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
     std::size_t output_bytes = 0;    // bytes written so far
     long references = 0;             // references expanded so far
 };
@@ -55,6 +58,11 @@ bool resolve_inside(const std::string& root, std::string_view name, std::string&
 // must exist inside the root, and the name may not end in a folder or name
 // an existing one.
 bool resolve_new_file_inside(const std::string& root, std::string_view name, std::string& path);
+
+inline constexpr long kDefaultTimeLimit = 30;
+
+// Seconds left of a web run's time limit (at least 0), or -1 without one.
+long seconds_left();
 
 // Counts one expanded reference; throws RunStopped past the limit.
 void count_reference();

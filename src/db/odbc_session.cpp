@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "base/output.hpp"
+#include "base/policy.hpp"
 #include "db/aliases.hpp"
 #include "db/columns.hpp"
 #include "db/results.hpp"
@@ -346,9 +347,20 @@ Status run_on_level(char* statement, int& affected_rows, SQLSMALLINT& column_cou
         return odbc_failure(db.connections->environment.get(), dbc, SQL_NULL_HSTMT);
     }
     db.statement_slots[db.current_level] = db.current_slot;
-    if (SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(statement), SQL_NTS) != SQL_SUCCESS) {
-        return statement_failure(stmt.get());
+    // A web run's statements share its time limit: the driver cancels one
+    // still running (or waiting for a lock) when the time is up.
+    if (seconds_left() == 0 || db.watchdog.expired()) {
+        return Status::failure("The page's time limit was reached; the statement was not run.");
     }
+    SQLRETURN rc;
+    {
+        RunningStatement watched(db.watchdog, stmt.get());
+        rc = SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(statement), SQL_NTS);
+    }
+    if (db.watchdog.expired()) {
+        return Status::failure("The page's time limit was reached; the statement was cancelled.");
+    }
+    if (rc != SQL_SUCCESS) return statement_failure(stmt.get());
     SQLLEN rows = 0;
     if (!succeeded(SQLRowCount(stmt.get(), &rows))) return statement_failure(stmt.get());
     affected_rows = static_cast<int>(rows);
@@ -385,6 +397,8 @@ Status check_connect_text_length(std::string_view connect_text) {
     if (connect_text.size() < kConnectTextSize) return Status::ok();
     return Status::failure("Connect text longer than %zu characters", kConnectTextSize - 1);
 }
+
+bool run_time_is_up() { return seconds_left() == 0 || db_session().watchdog.expired(); }
 
 bool backslash_escapes(const char* connect_text) {
     ResultText ignored;
@@ -431,10 +445,17 @@ DbStatus fetch_row() {
     DbSession& db = db_session();
     StatementHandle& stmt = db.statements[db.current_level];
     if (!stmt) return kDbNoRows;
-    SQLRETURN rc = SQLFetch(stmt.get());
-    if (succeeded(rc)) return kDbRow;
+    SQLRETURN rc;
+    {
+        RunningStatement watched(db.watchdog, stmt.get());
+        rc = SQLFetch(stmt.get());
+    }
+    if (succeeded(rc) && !db.watchdog.expired()) return kDbRow;
     DbStatus status = kDbNoRows;
-    if (rc != SQL_NO_DATA) {
+    if (db.watchdog.expired()) {
+        result_items().result_text.assign("The page's time limit was reached; the rows were cut short.");
+        status = kDbFailed;
+    } else if (rc != SQL_NO_DATA) {
         result_items().result_text.assign(statement_failure(stmt.get()).message());
         status = kDbFailed;
     }

@@ -19,6 +19,7 @@
 
 #include "base/status.hpp"
 #include "base/text.hpp"
+#include "db/watchdog.hpp"
 
 namespace vexil {
 
@@ -135,9 +136,14 @@ struct DbSession {
     int column_count = 0;
     int first_result_column = 0;  // first column of the latest result with columns
     int column_cursor = 0;        // for next_result_column
+    // Declared last, so it stops before any statement handle is released.
+    StatementWatchdog watchdog;   // cancels a statement when the run's time is up
 };
 
 DbSession& db_session();
+
+// Whether a web run's time limit was reached (statements no longer run).
+bool run_time_is_up();
 
 // Whether a connect text fits the connect-text buffers; a failure names the
 // limit.

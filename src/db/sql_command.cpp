@@ -138,6 +138,8 @@ void run_sql_command(const char* statement) {
         report_error(missing.message(), !r.connection_refused);
     } else if (statement[0] != '\0') {
         execute_substituted(statement);
+        // A statement the time limit stopped is told on the page.
+        if (r.statement_status == kDbFailed && run_time_is_up()) report_error(r.result_text.view());
         if (r.statement_status == kDbRow) {
             r.statement_status = fetch_row();
             if (r.statement_status == kDbNoRows) r.result_text.assign("No rows selected");
