@@ -31,7 +31,7 @@
 #include <optional>
 #include <random>
 #include <set>
-#include <sstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <utility>
@@ -47,12 +47,8 @@ constexpr int kTimeLimit = 60;                 // seconds
 constexpr std::size_t kMaxOutput = 64u << 20;  // bytes kept per run
 constexpr std::size_t kWindow = 1000;          // bytes shown around a difference
 
-struct Failure {
-  std::string message;
-};
-struct Skip {
-  std::string message;
-};
+struct Failure { std::string message; };
+struct Skip { std::string message; };
 
 using Texts = std::vector<std::pair<std::string, std::string>>;  // name, content
 using Strings = std::vector<std::string>;
@@ -100,9 +96,7 @@ std::string replace_all(std::string s, const std::string& from, const std::strin
 std::optional<std::string> read_file(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
   if (!in) return std::nullopt;
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // --- Case files -------------------------------------------------------------
@@ -214,17 +208,11 @@ Case parse_case(const std::string& text) {
 // Every byte visible: "\n" as \n plus a line break; \r, \t, \\ and \xHH.
 std::string escape(const std::string& s) {
   std::string out;
+  char buf[8];
   for (unsigned char ch : s) {
-    if (ch == '\n') out += "\\n\n";
-    else if (ch == '\r') out += "\\r";
-    else if (ch == '\t') out += "\\t";
-    else if (ch == '\\') out += "\\\\";
-    else if (ch >= 0x20 && ch < 0x7f) out += static_cast<char>(ch);
-    else {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%02X", ch);
-      out += buf;
-    }
+    const char* e = ch == '\n' ? "\\n\n" : ch == '\r' ? "\\r" : ch == '\t' ? "\\t" : ch == '\\' ? "\\\\" : nullptr;
+    if (!e && (ch < 0x20 || ch >= 0x7f)) e = buf, std::snprintf(buf, sizeof buf, "\\x%02X", ch);
+    if (e) out += e; else out += static_cast<char>(ch);
   }
   return out;
 }
@@ -416,9 +404,9 @@ struct Database {
       if (require_all()) throw Failure{why + "; VEXIL_REQUIRE_ALL=1"};
       throw Skip{why};
     }
-    host = set.count("host") ? set["host"] : "127.0.0.1";
+    host = set.emplace("host", "127.0.0.1").first->second;
     port = set["port"];
-    user = set.count("user") ? set["user"] : "postgres";
+    user = set.emplace("user", "postgres").first->second;
     if (access((set["bindir"] + "/psql").c_str(), X_OK) == 0) psql = set["bindir"] + "/psql";
     name = "vx_" + std::to_string(getpid());
     sql("CREATE DATABASE " + name + ";\n", "creating database " + name, false, "postgres");
