@@ -27,11 +27,11 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <random>
 #include <set>
-#include <iterator>
 #include <string>
 #include <thread>
 #include <utility>

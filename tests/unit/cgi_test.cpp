@@ -171,6 +171,7 @@ TEST_F(FormTest, PostReadsExactlyContentLength) {
 
 TEST_F(FormTest, Failures) {
     const char* form = "application/x-www-form-urlencoded";
+    // A negative length, letters, trailing text and a plus sign: e2e/cgi/content_length_*.
     struct { const char* method; const char* data; const char* length; const char* type; const char* error; } rows[] = {
         {nullptr, nullptr, nullptr, nullptr, "Missing environment variable REQUEST_METHOD"},
         {"get", nullptr, nullptr, nullptr, "Missing environment variable QUERY_STRING"},
@@ -180,10 +181,6 @@ TEST_F(FormTest, Failures) {
         {"post", "a=1", "0", form, "Missing environment variable CONTENT_LENGTH"},
         {"post", "a=1", "", form, "Missing environment variable CONTENT_LENGTH"},
         {"post", "a=1", "3", nullptr, "Missing environment variable CONTENT_TYPE"},
-        {"post", "a=1", "-5", form, "Invalid CONTENT_LENGTH"},
-        {"post", "a=1", "abc", form, "Invalid CONTENT_LENGTH"},
-        {"post", "a=1&b=22", "3abc", form, "Invalid CONTENT_LENGTH"},
-        {"post", "a=1", "+3", form, "Invalid CONTENT_LENGTH"},
         {"post", "a=1", "3 ", form, "Invalid CONTENT_LENGTH"},
         {"post", "a=1", "0x3", form, "Invalid CONTENT_LENGTH"},
     };
