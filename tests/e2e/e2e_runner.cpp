@@ -274,14 +274,18 @@ int input_fd(const std::optional<std::string>& input) {
   return in;
 }
 
+// Null-terminated pointers to the texts, for exec and run_program.
+std::vector<char*> c_strings(const Strings& items) {
+  std::vector<char*> v;
+  for (const std::string& s : items) v.push_back(const_cast<char*>(s.c_str()));
+  v.push_back(nullptr);
+  return v;
+}
+
 // Starts argv (searched in PATH) in dir with exactly env and the given
 // standard streams, in a process group of its own.
 pid_t spawn(const Strings& argv, const Strings& env, const int (&fds)[3], const std::string& dir) {
-  std::vector<char*> cargv, cenv;
-  for (const std::string& a : argv) cargv.push_back(const_cast<char*>(a.c_str()));
-  for (const std::string& e : env) cenv.push_back(const_cast<char*>(e.c_str()));
-  cargv.push_back(nullptr);
-  cenv.push_back(nullptr);
+  std::vector<char*> cargv = c_strings(argv), cenv = c_strings(env);
   pid_t pid = fork();
   if (pid < 0) throw system_failure("fork");
   if (pid == 0) {
@@ -554,15 +558,8 @@ Result run_in_process(const Strings& argv, const Strings& env, const std::option
                       const std::string& dir) {
   int given[3] = {input_fd(input), memfd_create("stdout", MFD_CLOEXEC), memfd_create("stderr", MFD_CLOEXEC)};
   if (given[1] < 0 || given[2] < 0) throw system_failure("cannot prepare a run");
-  Strings saved_env;
-  for (char** e = environ; *e != nullptr; ++e) saved_env.emplace_back(*e);
-  auto set_environment = [](const Strings& items) {
-    clearenv();
-    for (const std::string& item : items) {
-      std::size_t eq = item.find('=');
-      setenv(item.substr(0, eq).c_str(), item.substr(eq + 1).c_str(), 1);
-    }
-  };
+  std::vector<char*> cenv = c_strings(env);
+  char** saved_env = environ;
   fs::path saved_dir = fs::current_path();
   std::cout.flush();
   std::fflush(nullptr);
@@ -572,18 +569,15 @@ Result run_in_process(const Strings& argv, const Strings& env, const std::option
     dup2(given[fd], fd);
   }
   clearerr(stdin);
-  set_environment(env);
+  environ = cenv.data();  // exactly env, as a fresh process gets
   fs::current_path(dir);
-
-  Strings args = argv;
-  std::vector<char*> cargv;
-  for (std::string& a : args) cargv.push_back(a.data());
-  cargv.push_back(nullptr);
+  Strings args = argv;  // the run may change its arguments
+  std::vector<char*> cargv = c_strings(args);
   int code = vexil::run_program(int(args.size()), cargv.data());
 
   std::fflush(nullptr);
   fs::current_path(saved_dir);
-  set_environment(saved_env);
+  environ = saved_env;
   for (int fd = 0; fd < 3; ++fd) {
     dup2(saved[fd], fd);
     close(saved[fd]);
