@@ -10,46 +10,11 @@
 # Exit status: 0 pass, 1 fail, 77 lighttpd or curl missing (1 instead when
 # VEXIL_REQUIRE_ALL=1).
 set -uo pipefail
-PATH=$PATH:/usr/sbin:/sbin
-
-fail() { echo "FAIL: $*"; exit 1; }
-
-for tool in lighttpd curl; do
-  if ! command -v "$tool" >/dev/null; then
-    [[ ${VEXIL_REQUIRE_ALL:-} == 1 ]] && fail "$tool is not installed (VEXIL_REQUIRE_ALL=1)"
-    echo "SKIP: $tool is not installed"
-    exit 77
-  fi
-done
-[[ $# -eq 1 && -f $1 && -x $1 ]] || fail "usage: $0 <vexil binary>"
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/vexil-cgi-locked.XXXXXX") || fail "mktemp failed"
-docroot=$work/htdocs
+# shellcheck source=lighttpd_test.sh
+source "$(dirname "$0")/lighttpd_test.sh"
+make_work cgi-locked "$@"
 templates=$work/templates
-install -D "$1" "$docroot/cgi-bin/vexil" || fail "cannot copy $1"
-pid=
-passed=0
-
-stop_server() {
-  [[ -n $pid ]] || return 0
-  kill "$pid" 2>/dev/null
-  for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-  kill -9 "$pid" 2>/dev/null
-  wait "$pid" 2>/dev/null
-  pid=
-}
-
-# shellcheck disable=SC2317  # runs as the EXIT trap
-on_exit() {
-  stop_server
-  if [[ $passed == 1 ]]; then rm -rf "$work"; return; fi
-  for log in error.log cgi-stderr.log server.out; do
-    [[ -s $work/$log ]] && { echo "----- $log"; cat "$work/$log"; }
-  done
-  echo "Temporary directory kept: $work"
-}
-trap on_exit EXIT
-
+start_site "\"VEXIL_TEMPLATE_ROOT\" => $(q "$templates")"
 # The site: templates outside the document root, a secret next to them, and
 # a file in the document root that no template name may reach either.
 mkdir -p "$templates/sub" || fail "mkdir failed"
@@ -62,83 +27,9 @@ printf 'TOP SECRET\n' >"$work/secret.txt"
 printf 'DOCROOT SECRET\n' >"$docroot/hidden.txt"
 ln -s "$work/secret.txt" "$templates/sub/link.htm"
 
-# A double-quoted lighttpd configuration string.
-q() { local s=${1//\\/\\\\}; printf '"%s"' "${s//\"/\\\"}"; }
-
-# The site's settings, and the variables of ours the e2e runner passes on.
-env_entries=("\"VEXIL_TEMPLATE_ROOT\" => $(q "$templates")")
-for name in PATH ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS ODBCSYSINI ODBCINI $(compgen -e VEXIL_TEST_); do
-  [[ -n ${!name+set} ]] && env_entries+=("$(q "$name") => $(q "${!name}")")
-done
-
-# A random free port; another try when lighttpd cannot take it.
-for _ in 1 2 3 4 5; do
-  port=$((20000 + (RANDOM * 32768 + RANDOM) % 40001))
-  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && continue
-  cat >"$work/lighttpd.conf" <<CONF
-server.modules = ( "mod_setenv", "mod_cgi" )
-server.document-root = $(q "$docroot")
-server.bind = "127.0.0.1"
-server.port = $port
-server.errorlog = $(q "$work/error.log")
-server.breakagelog = $(q "$work/cgi-stderr.log")
-server.upload-dirs = ( $(q "$work") )
-setenv.add-environment = ( $(IFS=,; echo "${env_entries[*]}") )
-\$HTTP["url"] =~ "^/cgi-bin/" { cgi.assign = ( "" => "" ) }
-CONF
-  lighttpd -D -f "$work/lighttpd.conf" >"$work/server.out" 2>&1 &
-  pid=$!
-  for _ in $(seq 50); do
-    kill -0 "$pid" 2>/dev/null || break
-    code=$(curl -q -s --noproxy '*' --max-time 1 -o /dev/null -w '%{http_code}' "http://127.0.0.1:$port/")
-    [[ $code != 000 ]] && break 2
-    sleep 0.1
-  done
-  stop_server
-done
-[[ -n $pid ]] || fail "lighttpd did not start on a free port"
-echo "lighttpd is listening on 127.0.0.1:$port"
-
-base="http://127.0.0.1:$port/cgi-bin/vexil"
 not_found_body='<HTML><HEAD><TITLE>Not Found</TITLE></HEAD><BODY><H3>Not Found</H3><P>There is no such page on this site.</P></BODY></HTML>'
-failures=0
-count=0
 
-# check NAME STATUS BODY CURL_ARGS...: the answer has exactly that status,
-# one Content-Type "text/html; charset=utf-8" (none for a redirect), no
-# Set-Cookie line, and exactly that body (a trailing line feed added); for
-# BODY "-" any body and type (an answer the web server may give itself).
-# No secret ever shows.
-check() {
-  local name=$1 want_status=$2 want_body=$3 out status types problems=()
-  shift 3
-  count=$((count + 1))
-  out=$work/answer.$count
-  status=$(curl -q -sS --noproxy '*' --max-time 10 -D "$out.head" -o "$out.body" -w '%{http_code}' "$@")
-  types=$(tr -d '\r' <"$out.head" | grep -i '^content-type:' | sed -E 's/^[^:]*:[[:space:]]*//; s/[[:space:]]+$//')
-  [[ $status == "$want_status" ]] || problems+=("status '$status', expected '$want_status'")
-  if [[ $want_status == 302 ]]; then
-    [[ -z $types ]] || problems+=("a redirect with Content-Type '$types'")
-  elif [[ $want_body == - ]]; then
-    :  # the web server may answer itself
-  else
-    [[ $types == 'text/html; charset=utf-8' ]] || problems+=("Content-Type '${types//$'\n'/ | }'")
-  fi
-  tr -d '\r' <"$out.head" | grep -qi '^set-cookie:' && problems+=("a Set-Cookie header")
-  if [[ $want_body != - ]] && ! printf '%s\n' "$want_body" | cmp -s - "$out.body"; then
-    problems+=("body differs")
-  fi
-  grep -q 'SECRET' "$out.body" && problems+=("a secret shows")
-  if [[ ${#problems[@]} -eq 0 ]]; then
-    echo "ok [$name]"
-    return
-  fi
-  echo "FAIL [$name]: ${problems[*]}"
-  echo "--- expected body"; printf '%s\n' "$want_body"
-  echo "--- actual body"; head -c 2000 "$out.body"
-  echo "--- headers"; tr -d '\r' <"$out.head"
-  failures=$((failures + 1))
-}
+content_type="text/html; charset=utf-8"
 
 # The good page, by its path and by the input field.
 check good-path 200 '<p>Hello from the site</p>' "$base/page.htm"
@@ -175,7 +66,7 @@ check unsigned-database 403 "$forbidden" -H 'Content-Type: application/x-www-for
 
 # An output field writes nothing; the page comes as usual.
 check output-field 200 '<p>Hello from the site</p>' "$base/page.htm?output=$work/written.htm"
-[[ -e $work/written.htm || -e $work/made.db ]] && { echo "FAIL: a request made a file"; failures=$((failures + 1)); }
+[[ -e $work/written.htm || -e $work/made.db ]] && failed "a request made a file"
 
 # Reflected markup is escaped.
 check xss 200 '<p>q=[&lt;script&gt;alert(1)&lt;/script&gt;] <a title="&lt;script&gt;alert(1)&lt;/script&gt;">x</a></p>' \
@@ -194,23 +85,11 @@ for t in '/next.htm%0d%0aSet-Cookie:+evil=1' '%0aLocation:+http://evil.example/'
 done
 check "redirect query" 200 "$refused" "$base/go.htm?to=JavaScript:alert(1)"
 check redirect-good 302 - "$base/go.htm?to=/next.htm"
-if ! tr -d '\r' <"$work/answer.$count.head" | grep -qx "Location: /next.htm"; then
-  echo "FAIL [redirect-good]: no Location: /next.htm"; tr -d '\r' <"$work/answer.$count.head"
-  failures=$((failures + 1))
-fi
+tr -d '\r' <"$out.head" | grep -qx "Location: /next.htm" || { cat "$out.head"; failed "[redirect-good]: no Location: /next.htm"; }
 
 # EXEC is refused: the rest of the page comes, the command did not run.
 check exec 200 "before
 <P><B>Vexil Error:</B> EXEC is not allowed in a web run of this site (VEXIL_ALLOW_EXEC is not set).<BR>[Error in file exec.htm line 2]<P>
 after" "$base/exec.htm"
-[[ -e $work/pwned ]] && { echo "FAIL: EXEC ran"; failures=$((failures + 1)); }
-stop_server
-
-# Anything the CGI program wrote to stderr (a sanitizer report, say) fails.
-if [[ -s $work/cgi-stderr.log ]]; then
-  echo "FAIL: the CGI program wrote to standard error"
-  failures=$((failures + 1))
-fi
-[[ $failures -eq 0 ]] || fail "$failures of $count check(s) failed"
-passed=1
-echo "PASS: $count requests to a locked site answered as expected"
+[[ -e $work/pwned ]] && failed "EXEC ran"
+finish_site "requests to a locked site answered as expected"

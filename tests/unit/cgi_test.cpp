@@ -50,25 +50,16 @@ TEST(TextBuffer, CutsAtCapacityAndStaysTerminated) {
     EXPECT_EQ(dest[1], 'b');
 }
 
-TEST(TextCompare, EqualsNocase) {
-    struct { const char* a; const char* b; bool equal; } rows[] = {
-        {"", "", true},
-        {"Row_1", "ROW_1", true},
-        {"row", "row ", false},
+TEST(TextCompare, EqualsAndStartsWithNocase) {
+    struct { const char* a; const char* b; bool equal; } equal_rows[] = {
+        {"", "", true}, {"Row_1", "ROW_1", true}, {"row", "row ", false},
         {"[", "{", false},        // not letters: no case folding
         {"\xE9", "\xC9", false},  // bytes above 127 compare exactly
     };
-    for (const auto& r : rows) EXPECT_EQ(equals_nocase(r.a, r.b), r.equal) << r.a << "|" << r.b;
-}
-
-TEST(TextCompare, StartsWithNocase) {
+    for (const auto& r : equal_rows) EXPECT_EQ(equals_nocase(r.a, r.b), r.equal) << r.a << "|" << r.b;
     struct { const char* text; const char* keyword; std::size_t n; bool match; } rows[] = {
-        {"Or 1", "OR ", 3, true},
-        {"or", "OR ", 3, false},
-        {"orange", "OR ", 3, false},
-        {"or\tx", "OR ", 3, false},
-        {"", "IF", 2, false},
-        {"IFNEW", "IF", 2, true},
+        {"Or 1", "OR ", 3, true}, {"or", "OR ", 3, false},  {"orange", "OR ", 3, false},
+        {"or\tx", "OR ", 3, false}, {"", "IF", 2, false},     {"IFNEW", "IF", 2, true},
         {"end", "ENDROW", 6, false},
     };
     for (const auto& r : rows) {
@@ -79,19 +70,14 @@ TEST(TextCompare, StartsWithNocase) {
 
 TEST(HexPairValue, DigitsAndLettersOfEitherCase) {
     struct { const char* pair; int value; } rows[] = {
-        {"41", 'A'},
-        {"2b", '+'},
-        {"2B", '+'},
-        {"fF", 0xFF},
+        {"41", 'A'}, {"2b", '+'}, {"2B", '+'}, {"fF", 0xFF},
         {"G0", (16 * ('G' - 55)) % 256},  // not hexadecimal: the same rule, never a crash
         {"zz", (16 * ('Z' - 55) + ('Z' - 55)) % 256},
     };
     for (const auto& r : rows) EXPECT_EQ(hex_pair_value(r.pair), r.value) << r.pair;
-    char text[] = "a%20b%2", lone[] = "%";
-    url_decode(text, text, sizeof text);
-    url_decode(lone, lone, sizeof lone);
+    char text[] = "a%20b%2";
+    url_decode(text, text, sizeof text);  // in place
     EXPECT_STREQ(text, "a b%2");
-    EXPECT_STREQ(lone, "%");
 }
 
 class FormTest : public test::WebRequest {
@@ -99,10 +85,12 @@ protected:
     static void set(const char* name, const char* value) {
         if (value) setenv(name, value, 1);
     }
-    // A GET request, or with a length a POST whose body is `data` on stdin.
+    // A GET request, or with a length a POST whose body is `data` on stdin;
+    // `limit` (if not 0) is the body limit.
     int request(const char* method, const char* data, const char* length = nullptr,
-                       const char* type = "application/x-www-form-urlencoded") {
+                const char* type = "application/x-www-form-urlencoded", std::size_t limit = 0) {
         clear();
+        if (limit) run_policy().max_body = limit;
         set("REQUEST_METHOD", method);
         if (!length) {
             set("QUERY_STRING", data);
@@ -183,6 +171,7 @@ TEST_F(FormTest, PostReadsExactlyContentLength) {
 
 TEST_F(FormTest, Failures) {
     const char* form = "application/x-www-form-urlencoded";
+    // A negative length, letters, trailing text and a plus sign: e2e/cgi/content_length_*.
     struct { const char* method; const char* data; const char* length; const char* type; const char* error; } rows[] = {
         {nullptr, nullptr, nullptr, nullptr, "Missing environment variable REQUEST_METHOD"},
         {"get", nullptr, nullptr, nullptr, "Missing environment variable QUERY_STRING"},
@@ -192,10 +181,6 @@ TEST_F(FormTest, Failures) {
         {"post", "a=1", "0", form, "Missing environment variable CONTENT_LENGTH"},
         {"post", "a=1", "", form, "Missing environment variable CONTENT_LENGTH"},
         {"post", "a=1", "3", nullptr, "Missing environment variable CONTENT_TYPE"},
-        {"post", "a=1", "-5", form, "Invalid CONTENT_LENGTH"},
-        {"post", "a=1", "abc", form, "Invalid CONTENT_LENGTH"},
-        {"post", "a=1&b=22", "3abc", form, "Invalid CONTENT_LENGTH"},
-        {"post", "a=1", "+3", form, "Invalid CONTENT_LENGTH"},
         {"post", "a=1", "3 ", form, "Invalid CONTENT_LENGTH"},
         {"post", "a=1", "0x3", form, "Invalid CONTENT_LENGTH"},
     };
@@ -212,19 +197,7 @@ TEST_F(FormTest, Failures) {
 // any limit rather than wrapping around.
 TEST_F(FormTest, BodyLimit) {
     auto limited = [&](const char* data, const char* length, std::size_t limit) {
-        clear();
-        run_policy().max_body = limit;
-        std::string path = ::testing::TempDir() + "vexil_post_body." + std::to_string(getpid());
-        FILE* f = std::fopen(path.c_str(), "wb");
-        std::fputs(data, f);
-        std::fclose(f);
-        EXPECT_NE(std::freopen(path.c_str(), "rb", stdin), nullptr);
-        setenv("REQUEST_METHOD", "POST", 1);
-        setenv("CONTENT_LENGTH", length, 1);
-        setenv("CONTENT_TYPE", "application/x-www-form-urlencoded", 1);
-        Status read = read_form_data();
-        error = read.message();
-        return read.is_ok();
+        return request("POST", data, length, "application/x-www-form-urlencoded", limit) == 1;
     };
     EXPECT_TRUE(limited("a=1", "3", 3)) << error;
     EXPECT_STREQ(form_value("a"), "1");

@@ -55,15 +55,9 @@ TEST(Assignment, ItemsOfAList) {
 
 TEST(Assignment, TrimUnquote) {
     struct { const char* text; bool unquote; const char* expected; } rows[] = {
-        {"\t a b\t ", false, "a b"},
-        {"   ", false, ""},
-        {" 'x' ", false, "'x'"},
-        {"\t'x'\t", true, "x"},
-        {"'a\"b'", true, "a\"b"},
-        {"\"a'b\"", true, "a'b"},
-        {"a\"b", true, "ab"},
-        {"a'b", true, "a'b"},
-        {"\"\"\"\"", true, ""},
+        {"\t a b\t ", false, "a b"}, {"   ", false, ""},    {" 'x' ", false, "'x'"},
+        {"\t'x'\t", true, "x"},      {"'a\"b'", true, "a\"b"}, {"\"a'b\"", true, "a'b"},
+        {"a\"b", true, "ab"},         {"a'b", true, "a'b"},   {"\"\"\"\"", true, ""},
     };
     for (const auto& r : rows) {
         std::string work = r.text;
@@ -90,20 +84,11 @@ TEST_F(Variables, ValuesAreCopiedAndRegrown) {
 
 TEST(UrlDecode, EscapesPlusAndTheDestinationSize) {
     struct { const char* source; std::size_t size; const char* expected; } rows[] = {
-        {"", 256, ""},
-        {"a+b%3Db%26c", 256, "a b=b&c"},
-        {"%4a%4A", 256, "JJ"},
-        {"%2B", 256, "+"},
-        {"%2541", 256, "%41"},  // decoded once only
-        {"%%41", 256, "%A"},
-        {"%g1", 256, "%g1"},
-        {"%1g", 256, "%1g"},
-        {"%4", 256, "%4"},
-        {"%", 256, "%"},
-        {"%e9t%C3%A9", 256, "\xe9t\xc3\xa9"},
-        {"abcdef", 4, "abc"},
-        {"%41%42%43%44", 3, "AB"},
-        {"abc", 1, ""},
+        {"", 256, ""},       {"a+b%3Db%26c", 256, "a b=b&c"}, {"%4a%4A", 256, "JJ"},
+        {"%2B", 256, "+"},   {"%2541", 256, "%41"},  // decoded once only
+        {"%%41", 256, "%A"}, {"%g1", 256, "%g1"},    {"%1g", 256, "%1g"},
+        {"%4", 256, "%4"},   {"%", 256, "%"},        {"%e9t%C3%A9", 256, "\xe9t\xc3\xa9"},
+        {"abcdef", 4, "abc"}, {"%41%42%43%44", 3, "AB"}, {"abc", 1, ""},
     };
     for (const auto& r : rows) {
         test::Guarded dest(r.size);
@@ -120,37 +105,24 @@ TEST(UrlDecode, EscapesPlusAndTheDestinationSize) {
 
 std::tm at(int year, int month, int day, int weekday, int hour, int minute) {
     std::tm t{};
-    t.tm_year = year - 1900;
-    t.tm_mon = month - 1;
-    t.tm_mday = day;
-    t.tm_wday = weekday;
-    t.tm_hour = hour;
-    t.tm_min = minute;
-    t.tm_isdst = -1;
+    t.tm_year = year - 1900, t.tm_mon = month - 1, t.tm_mday = day, t.tm_wday = weekday;
+    t.tm_hour = hour, t.tm_min = minute, t.tm_isdst = -1;
     return t;
 }
 
 TEST_F(DateTime, Builtins) {
     set_date_time_variables_at(at(2005, 9, 9, 5, 0, 30));
     struct { const char* name; const char* value; } builtins[] = {
-        {"today", "September 9, 2005"},
-        {"TIME", "00:30am"},
-        {"time24", "00:30"},
-        {"date_short", "09-09-2005"},
-        {"date_ymd", "20050909"},
-        {"year", "2005"},
-        {"monthname", "September"},
-        {"month", "9"},
-        {"day", "9"},
+        {"today", "September 9, 2005"}, {"TIME", "00:30am"},   {"time24", "00:30"},
+        {"date_short", "09-09-2005"},   {"date_ymd", "20050909"}, {"year", "2005"},
+        {"monthname", "September"},     {"month", "9"},        {"day", "9"},
         {"weekday", "Friday"},
     };
     for (const auto& b : builtins) EXPECT_STREQ(get_variable(b.name), b.value) << b.name;
 
     struct { int hour, minute; const char* time; const char* time24; } clock[] = {
-        {11, 59, "11:59am", "11:59"},
-        {12, 15, "12:15pm", "12:15"},
-        {13, 7, "01:07pm", "13:07"},
-        {23, 59, "11:59pm", "23:59"},
+        {11, 59, "11:59am", "11:59"}, {12, 15, "12:15pm", "12:15"},
+        {13, 7, "01:07pm", "13:07"},  {23, 59, "11:59pm", "23:59"},
     };
     for (const auto& c : clock) {
         set_date_time_variables_at(at(2005, 9, 9, 5, c.hour, c.minute));
