@@ -21,6 +21,9 @@ packages=(
   libfcgi-dev
   libfcgi-bin
   lighttpd
+  nginx-light
+  fcgiwrap
+  apache2
   curl
 )
 

@@ -1,0 +1,146 @@
+# Sourced by the deploy/ tests. Each test takes a file of deploy/ as a site
+# admin would, puts the test's own paths and a free loopback port in place of
+# the file's paths, starts the servers in a temporary folder and asks for a
+# page of a locked site through them.
+#
+# Exit status of a test: 0 pass, 1 fail, 77 a tool missing (1 instead when
+# VEXIL_REQUIRE_ALL=1).
+set -uo pipefail
+PATH=$PATH:/usr/sbin:/sbin
+
+fail() { echo "FAIL: $*"; exit 1; }
+
+# need TOOL...: skips (77) unless every TOOL is installed.
+need() {
+  local tool
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null && continue
+    [[ ${VEXIL_REQUIRE_ALL:-} == 1 ]] && fail "$tool is not installed (VEXIL_REQUIRE_ALL=1)"
+    echo "SKIP: $tool is not installed"
+    exit 77
+  done
+}
+
+# start_work NAME VEXIL SOURCE_DIR: $work, a new folder holding the site's
+# templates and the program for CGI runs; $deploy, the deploy/ folder.
+start_work() {
+  [[ -x $2 && -d $3/deploy ]] || fail "usage: $0 <vexil binary> <source folder>"
+  vexil=$(realpath "$2")
+  deploy=$(realpath "$3/deploy")
+  work=$(mktemp -d "${TMPDIR:-/tmp}/vexil-deploy-$1.XXXXXX") || fail "mktemp failed"
+  # A web server that drops root for its workers must reach these.
+  chmod 755 "$work"
+  pids=() passed=0 failures=0 count=0
+  trap on_exit EXIT
+  mkdir -p "$work/templates" "$work/cgi-bin" "$work/logs" || fail "mkdir failed"
+  install "$vexil" "$work/cgi-bin/vexil" || fail "cannot copy $vexil"
+  printf '<p>Hello from the deployed site</p>\n' >"$work/templates/page.htm"
+  chmod -R a+rX "$work"
+}
+
+# start PROGRAM ARGS...: runs it in the background in a process group of its
+# own, which on_exit ends.
+start() {
+  setsid "$@" >>"$work/logs/$(basename "$1").out" 2>&1 &
+  pids+=($!)
+}
+
+stop_all() {
+  local pid
+  for pid in "${pids[@]}"; do kill -TERM -- "-$pid" 2>/dev/null; done
+  for pid in "${pids[@]}"; do
+    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -KILL -- "-$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+  done
+  pids=()
+}
+
+# shellcheck disable=SC2317  # runs as the EXIT trap
+on_exit() {
+  stop_all
+  if [[ $passed == 1 ]]; then rm -rf "$work"; return; fi
+  local log
+  for log in "$work"/logs/*; do
+    [[ -s $log ]] && { echo "----- $(basename "$log")"; cat "$log"; }
+  done
+  echo "Temporary folder kept: $work"
+}
+
+# free_port: a port of 127.0.0.1 nothing listens on, in $port.
+free_port() {
+  for _ in $(seq 20); do
+    port=$((20000 + (RANDOM * 32768 + RANDOM) % 40001))
+    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || return 0
+  done
+  fail "no free port found"
+}
+
+# site_file FILE OUT: FILE of deploy/ with the test's paths and $port in
+# place of the ones a site admin changes; none of those may be left.
+site_file() {
+  sed -e "s|listen 80;|listen 127.0.0.1:$port;|" \
+      -e "s|<VirtualHost \*:80>|<VirtualHost 127.0.0.1:$port>|" \
+      -e "s|/run/vexil/vexil.sock|$work/vexil.sock|g" \
+      -e "s|/run/fcgiwrap.socket|$work/fcgiwrap.sock|g" \
+      -e "s|/usr/lib/cgi-bin/vexil|$work/cgi-bin/vexil|g" \
+      -e "s|/srv/site/templates|$work/templates|g" \
+      "$deploy/$1" >"$2" || fail "cannot write $2"
+  if grep -v '^[[:space:]]*#' "$2" | grep -nE '/run/vexil|/run/fcgiwrap|/srv/site|/usr/lib/cgi-bin|[: ]80[;>]'; then
+    fail "$1: the lines above keep a path or port the test did not replace"
+  fi
+}
+
+# start_vexil: vexil --fastcgi on $work/vexil.sock, as vexil.service runs it.
+start_vexil() {
+  start "$vexil" --fastcgi "$work/vexil.sock" --workers 2
+  for _ in $(seq 100); do [[ -S $work/vexil.sock ]] && break; sleep 0.1; done
+  [[ -S $work/vexil.sock ]] || fail "vexil --fastcgi made no socket"
+  chmod 666 "$work/vexil.sock"
+}
+
+# wait_http: waits until something answers HTTP on $port.
+wait_http() {
+  local code
+  for _ in $(seq 100); do
+    code=$(curl -q -s --noproxy '*' --max-time 1 -o /dev/null -w '%{http_code}' "http://127.0.0.1:$port/")
+    [[ $code != 000 ]] && return 0
+    sleep 0.1
+  done
+  fail "nothing answers on 127.0.0.1:$port"
+}
+
+not_found_body='<HTML><HEAD><TITLE>Not Found</TITLE></HEAD><BODY><H3>Not Found</H3><P>There is no such page on this site.</P></BODY></HTML>'
+
+# check NAME URL_PATH STATUS BODY: the answer has exactly that status, one
+# Content-Type "text/html; charset=utf-8" and exactly that body (a line
+# feed added).
+check() {
+  local name=$1 url=http://127.0.0.1:$port$2 want_status=$3 want_body=$4 out status types problems=()
+  count=$((count + 1))
+  out=$work/logs/answer.$count
+  status=$(curl -q -sS --noproxy '*' --max-time 10 -D "$out.head" -o "$out.body" -w '%{http_code}' "$url")
+  types=$(tr -d '\r' <"$out.head" | grep -i '^content-type:' | sed -E 's/^[^:]*:[[:space:]]*//; s/[[:space:]]+$//')
+  [[ $status == "$want_status" ]] || problems+=("status '$status', expected '$want_status'")
+  [[ $types == "text/html; charset=utf-8" ]] || problems+=("Content-Type '${types//$'\n'/ | }'")
+  printf '%s\n' "$want_body" | cmp -s - "$out.body" || problems+=("body differs")
+  if [[ ${#problems[@]} -eq 0 ]]; then echo "ok [$name] $url"; rm -f "$out.head" "$out.body"; return; fi
+  echo "FAIL [$name] $url: ${problems[*]}"
+  echo "--- expected body"; printf '%s\n' "$want_body" | cat -A
+  echo "--- actual body"; head -c 2000 "$out.body" | cat -A
+  echo "--- headers"; tr -d '\r' <"$out.head"
+  failures=$((failures + 1))
+}
+
+# check_site WAY: the good page and a missing one through $port.
+check_site() {
+  check "$1 page" /pages/page.htm 200 '<p>Hello from the deployed site</p>'
+  check "$1 missing page" /pages/nothing.htm 404 "$not_found_body"
+}
+
+finish() {
+  stop_all
+  [[ $failures -eq 0 ]] || fail "$failures of $count check(s) failed"
+  passed=1
+  echo "PASS: $count $1"
+}
