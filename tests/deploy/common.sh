@@ -83,7 +83,7 @@ site_file() {
       -e "s|<VirtualHost \*:80>|<VirtualHost 127.0.0.1:$port>|" \
       -e "s|/run/vexil/vexil.sock|$work/vexil.sock|g" \
       -e "s|/run/fcgiwrap.socket|$work/fcgiwrap.sock|g" \
-      -e "s|/usr/lib/cgi-bin/vexil|$work/cgi-bin/vexil|g" \
+      -e "s|/usr/lib/cgi-bin|$work/cgi-bin|g" \
       -e "s|/srv/site/templates|$work/templates|g" \
       "$deploy/$1" >"$2" || fail "cannot write $2"
   if grep -v '^[[:space:]]*#' "$2" | grep -nE '/run/vexil|/run/fcgiwrap|/srv/site|/usr/lib/cgi-bin|[: ]80[;>]'; then
