@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the deploy/ tests. Each test takes a file of deploy/ as a site
 # admin would, puts the test's own paths and a free loopback port in place of
 # the file's paths, starts the servers in a temporary folder and asks for a
