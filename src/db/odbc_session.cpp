@@ -10,6 +10,9 @@
 #include "db/odbc_session.hpp"
 
 #include <sqlext.h>
+#include <unistd.h>
+
+#include <climits>
 
 #include <array>
 #include <cstring>
@@ -177,6 +180,12 @@ void use_slot(int slot, bool unproven) {
     db.current_slot = slot;
 }
 
+// The current working folder ("" when it cannot be told).
+std::string working_folder() {
+    char path[PATH_MAX];
+    return ::getcwd(path, sizeof path) != nullptr ? std::string(path) : std::string();
+}
+
 // Connects `slot` anew for connect_text.
 Status connect_slot(int slot, std::string_view connect_text, ResultText& result_text) {
     DbConnections& cache = *db_session().connections;
@@ -186,6 +195,7 @@ Status connect_slot(int slot, std::string_view connect_text, ResultText& result_
         return status;
     }
     cache.connect_texts[slot].assign(connect_text);
+    cache.folders[std::size_t(slot)] = working_folder();
     db_session().unproven[slot] = false;
     cache.backslash_escapes[std::size_t(slot)] = reads_backslash_escapes(cache.connections[slot].get());
     return Status::ok();
@@ -197,8 +207,12 @@ Status open_connection(std::string_view connect_text, ResultText& result_text) {
     DbSession& db = db_session();
     DbConnections& cache = *db.connections;
     if (Status s = check_connect_text_length(connect_text); !s.is_ok()) return s;
+    std::string folder = working_folder();
     for (int i = 0; cache.ready && i < kConnectionSlots; ++i) {
-        if (!cache.connections[i] || cache.connect_texts[i].view() != connect_text) continue;
+        if (!cache.connections[i] || cache.connect_texts[i].view() != connect_text ||
+            cache.folders[std::size_t(i)] != folder) {
+            continue;
+        }
         if (used_by_run(db, i)) {
             db.current_slot = i;
             return Status::ok();

@@ -111,6 +111,10 @@ struct DbConnections {
     bool ready = false;  // the environment and the slots below are valid
     std::array<ConnectionHandle, kConnectionSlots> connections;
     std::array<TextBuffer<kConnectTextSize>, kConnectionSlots> connect_texts;
+    // The working folder each connection was made in: a connect text may
+    // name its database file relative to it, and a worker's requests may
+    // run in different folders.
+    std::array<std::string, kConnectionSlots> folders;
     std::array<bool, kConnectionSlots> backslash_escapes{};  // the database reads "\" in quotes as an escape
 };
 
