@@ -16,12 +16,9 @@ using namespace vexil;
 
 namespace {
 void define_variables() {
-    std::string defaults = "n=42&r=3.25&neg=-7&t=some text&e=&q='quoted'&big=2147483647&d=$n$";
-    apply_default_list(defaults.data());
-    std::string format = "r=##9.99 n=$###,##9";
-    define_format_list(format.data());
-    std::string translation = "t 'some text'=other";
-    define_translation(translation.data());
+    fuzz::define_values("n=42&r=3.25&neg=-7&t=some text&e=&q='quoted'&big=2147483647&d=$n$",
+                        "r=##9.99 n=$###,##9",
+                        "t 'some text'=other");
 }
 }  // namespace
 

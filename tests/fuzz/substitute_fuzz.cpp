@@ -15,13 +15,9 @@ using namespace vexil;
 
 namespace {
 void define_variables() {
-    std::string defaults =
-        "a=1&b=two words&c=it's&e=&n=1234.5&nested=$a$+$b$&deep=$nested$$nested$&pct=100%";
-    apply_default_list(defaults.data());
-    std::string format = "n=$##,##9.99 a=999";
-    define_format_list(format.data());
-    std::string translation = "b 'two words'=<b>bold</b> 1=one";
-    define_translation(translation.data());
+    fuzz::define_values("a=1&b=two words&c=it's&e=&n=1234.5&nested=$a$+$b$&deep=$nested$$nested$&pct=100%",
+                        "n=$##,##9.99 a=999",
+                        "b 'two words'=<b>bold</b> 1=one");
 }
 }  // namespace
 

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "driver/run.hpp"
+#include "values/mappings.hpp"
+#include "values/variable_table.hpp"
 
 namespace vexil::fuzz {
 
@@ -75,6 +77,14 @@ inline void clear_request_environment() {
                              "VEXIL_OPEN", "VEXIL_MAX_BODY", "VEXIL_TEMPLATE_ROOT"}) {
         unsetenv(name);
     }
+}
+
+// Defines the values a target's inputs refer to: a DEFAULT list, a FORMAT
+// list and one TRANSLATE table (each as the command would take it).
+inline void define_values(std::string defaults, std::string formats, std::string translation) {
+    apply_default_list(defaults.data());
+    define_format_list(formats.data());
+    define_translation(translation.data());
 }
 
 }  // namespace vexil::fuzz
