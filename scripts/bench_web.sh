@@ -68,7 +68,7 @@ EOF
 
 port=
 for _ in 1 2 3 4 5; do
-  port=$((20000 + (RANDOM * 32768 + RANDOM) % 40001))
+  port=$((20000 + RANDOM % 12768))  # below the kernel's ephemeral ports
   (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || break
 done
 settings="fastcgi_param VEXIL_TEMPLATE_ROOT $work/site; fastcgi_param ODBCSYSINI $work; fastcgi_param ODBCINI $work/odbc.ini;"

@@ -60,7 +60,7 @@ start_site() {
   done
   # A random free port; another try when lighttpd cannot take it.
   for _ in 1 2 3 4 5; do
-    port=$((20000 + (RANDOM * 32768 + RANDOM) % 40001))
+    port=$((20000 + RANDOM % 12768))  # below the kernel's ephemeral ports
     (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && continue
     cat >"$work/lighttpd.conf" <<CONF
 server.modules = ( "mod_setenv", "mod_cgi" )

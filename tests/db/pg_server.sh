@@ -77,7 +77,7 @@ EOF
 
 started=
 for _ in 1 2 3 4 5 6; do
-  port=$((20000 + (RANDOM * 32768 + RANDOM) % 40001))
+  port=$((20000 + RANDOM % 12768))  # below the kernel's ephemeral ports
   (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && continue
   if as_server "$bindir/pg_ctl" start -D "$rundir/data" -l "$rundir/log" -w -t 60 \
       -o "-p $port" >/dev/null 2>&1; then

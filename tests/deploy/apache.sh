@@ -49,10 +49,10 @@ CONF
 }
 
 start_vexil
-run_apache apache-fastcgi.conf
+serve run_apache apache-fastcgi.conf
 check_site fastcgi
 stop_all
 
-run_apache apache-cgi.conf
+serve run_apache apache-cgi.conf
 check_site cgi
 finish "Apache answered through vexil --fastcgi and through mod_cgi"

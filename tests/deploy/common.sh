@@ -71,7 +71,7 @@ on_exit() {
 # free_port: a port of 127.0.0.1 nothing listens on, in $port.
 free_port() {
   for _ in $(seq 20); do
-    port=$((20000 + (RANDOM * 32768 + RANDOM) % 40001))
+    port=$((20000 + RANDOM % 12768))  # below the kernel's ephemeral ports
     (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || return 0
   done
   fail "no free port found"
@@ -100,15 +100,28 @@ start_vexil() {
   chmod 666 "$work/vexil.sock"
 }
 
-# wait_http: waits until something answers HTTP on $port.
+# wait_http: waits until something answers HTTP on $port; status 1 when
+# the server last started has ended instead (it could not take the port).
 wait_http() {
-  local code
+  local code server=${pids[-1]}
   for _ in $(seq 100); do
     code=$(curl -q -s --noproxy '*' --max-time 1 -o /dev/null -w '%{http_code}' "http://127.0.0.1:$port/")
     [[ $code != 000 ]] && return 0
+    kill -0 "$server" 2>/dev/null || { wait "$server" 2>/dev/null; unset 'pids[-1]'; return 1; }
     sleep 0.1
   done
   fail "nothing answers on 127.0.0.1:$port"
+}
+
+# serve RUN_FUNCTION SITE_FILE: RUN_FUNCTION starts the web server on a free
+# port and ends with wait_http; another port when something took that one
+# between the choice and the server's bind (tests run side by side).
+serve() {
+  for _ in 1 2 3 4 5; do
+    "$1" "$2" && return 0
+    echo "the web server did not start on port $port; another port"
+  done
+  fail "the web server did not start on a free port"
 }
 
 not_found_body='<HTML><HEAD><TITLE>Not Found</TITLE></HEAD><BODY><H3>Not Found</H3><P>There is no such page on this site.</P></BODY></HTML>'

@@ -31,10 +31,10 @@ CONF
 }
 
 start_vexil
-run_lighttpd lighttpd-fastcgi.conf
+serve run_lighttpd lighttpd-fastcgi.conf
 check_site fastcgi
 stop_all
 
-run_lighttpd lighttpd-cgi.conf
+serve run_lighttpd lighttpd-cgi.conf
 check_site cgi
 finish "lighttpd answered through vexil --fastcgi and through mod_cgi"

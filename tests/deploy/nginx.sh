@@ -39,12 +39,12 @@ CONF
 }
 
 start_vexil
-run_nginx nginx-fastcgi.conf
+serve run_nginx nginx-fastcgi.conf
 check_site fastcgi
 stop_all
 
 start fcgiwrap -c 2 -s "unix:$work/fcgiwrap.sock"
 for _ in $(seq 100); do [[ -S $work/fcgiwrap.sock ]] && break; sleep 0.1; done
-run_nginx nginx-cgi.conf
+serve run_nginx nginx-cgi.conf
 check_site cgi
 finish "nginx answered through vexil --fastcgi and through fcgiwrap"
