@@ -128,17 +128,35 @@ sleep 1
 
 base=http://127.0.0.1:$port
 curl -s "$base/fcgi?input=page.htm" >site/static.html
-ways=("vexil --fastcgi|/fcgi?input=page.htm" "vexil CGI (fcgiwrap)|/cgi?input=page.htm"
-      "php-fpm + PDO|/page.php" "nginx static copy|/static.html")
+# name|URL|process group whose CPU time serves it (none for nginx's own)
+ways=("vexil --fastcgi|/fcgi?input=page.htm|${pids[0]}" "vexil CGI (fcgiwrap)|/cgi?input=page.htm|${pids[1]}"
+      "php-fpm + PDO|/page.php|${pids[2]:-}" "nginx static copy|/static.html|")
+
+# cpu_ticks GROUP: user and system time of the group's processes and of
+# the children they waited for, in clock ticks.
+cpu_ticks() {
+  local sum=0 stat fields
+  [[ -n $1 ]] || { echo 0; return; }
+  for stat in /proc/[0-9]*/stat; do
+    read -r -a fields <"$stat" 2>/dev/null || continue
+    # Fields after the command's ")": 3 state ... 5 pgrp ... 14-17 times.
+    local rest=${fields[*]}
+    rest=${rest##*) }
+    read -r -a fields <<<"$rest"
+    [[ ${fields[2]} == "$1" ]] && sum=$((sum + fields[11] + fields[12] + fields[13] + fields[14]))
+  done
+  echo "$sum"
+}
 
 # requests/s and median latency (ms) of one URL.
 measure() {
   if command -v wrk >/dev/null; then
     wrk -t 2 -c 8 -d "${seconds}s" --latency "$1" |
       awk '/^Requests\/sec/ { r = $2 }
+           / requests in / { n = $1 }
            $1 == "50%" { v = $2; u = v; sub(/[a-z]+$/, "", v); sub(/^[0-9.]+/, "", u);
                          m = u == "us" ? v / 1000 : u == "s" ? v * 1000 : v }
-           END { printf "%.0f %.2f\n", r, m }'
+           END { printf "%.0f %.2f %d\n", r, m, n }'
     return
   fi
   local n=0 start now times=()
@@ -151,20 +169,25 @@ measure() {
   done
   printf '%s\n' "${times[@]}" | sort -n |
     awk -v n="$n" -v t="$(((now - start) / 1000000))" '{ a[NR] = $1 }
-      END { printf "%.0f %.2f\n", n * 1000 / t, a[int((NR + 1) / 2)] * 1000 }'
+      END { printf "%.0f %.2f %d\n", n * 1000 / t, a[int((NR + 1) / 2)] * 1000, n }'
 }
 
-printf '%-24s %10s %9s %8s\n' way requests/s p50-ms ratio
+printf '%-24s %10s %9s %8s %16s\n' way requests/s p50-ms ratio server-cpu-us/req
 first=
+tick_us=$((1000000 / $(getconf CLK_TCK)))
 for way in "${ways[@]}"; do
-  name=${way%%|*}
-  url=$base${way#*|}
+  IFS='|' read -r name url group <<<"$way"
+  url=$base$url
   rows=$(curl -s "$url" | grep -c '<TR><TD>' || true)
   if [[ $rows != 20 ]]; then
     printf '%-24s %s\n' "$name" "no 20-row page here ($rows rows); skipped"
     continue
   fi
-  read -r rate p50 < <(measure "$url")
+  before=$(cpu_ticks "$group")
+  read -r rate p50 count < <(measure "$url")
+  cpu=$(( ($(cpu_ticks "$group") - before) * tick_us / (count > 0 ? count : 1) ))
+  [[ -n $group ]] || cpu=-
   first=${first:-$rate}
-  printf '%-24s %10s %9s %8s\n' "$name" "$rate" "$p50" "$(awk -v a="$rate" -v b="$first" 'BEGIN { printf "%.2f", a / b }')"
+  printf '%-24s %10s %9s %8s %16s\n' "$name" "$rate" "$p50" \
+    "$(awk -v a="$rate" -v b="$first" 'BEGIN { printf "%.2f", a / b }')" "$cpu"
 done

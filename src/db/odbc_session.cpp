@@ -363,15 +363,15 @@ Status run_on_level(char* statement, int& affected_rows, SQLSMALLINT& column_cou
     db.statement_slots[db.current_level] = db.current_slot;
     // A web run's statements share its time limit: the driver cancels one
     // still running (or waiting for a lock) when the time is up.
-    if (seconds_left() == 0 || db.watchdog.expired()) {
+    if (seconds_left() == 0 || db.connections->watchdog.expired()) {
         return Status::failure("The page's time limit was reached; the statement was not run.");
     }
     SQLRETURN rc;
     {
-        RunningStatement watched(db.watchdog, stmt.get());
+        RunningStatement watched(db.connections->watchdog, stmt.get());
         rc = SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(statement), SQL_NTS);
     }
-    if (db.watchdog.expired()) {
+    if (db.connections->watchdog.expired()) {
         return Status::failure("The page's time limit was reached; the statement was cancelled.");
     }
     if (rc != SQL_SUCCESS) return statement_failure(stmt.get());
@@ -412,7 +412,7 @@ Status check_connect_text_length(std::string_view connect_text) {
     return Status::failure("Connect text longer than %zu characters", kConnectTextSize - 1);
 }
 
-bool run_time_is_up() { return seconds_left() == 0 || db_session().watchdog.expired(); }
+bool run_time_is_up() { return seconds_left() == 0 || db_session().connections->watchdog.expired(); }
 
 bool backslash_escapes(const char* connect_text) {
     ResultText ignored;
@@ -461,12 +461,12 @@ DbStatus fetch_row() {
     if (!stmt) return kDbNoRows;
     SQLRETURN rc;
     {
-        RunningStatement watched(db.watchdog, stmt.get());
+        RunningStatement watched(db.connections->watchdog, stmt.get());
         rc = SQLFetch(stmt.get());
     }
-    if (succeeded(rc) && !db.watchdog.expired()) return kDbRow;
+    if (succeeded(rc) && !db.connections->watchdog.expired()) return kDbRow;
     DbStatus status = kDbNoRows;
-    if (db.watchdog.expired()) {
+    if (db.connections->watchdog.expired()) {
         result_items().result_text.assign("The page's time limit was reached; the rows were cut short.");
         status = kDbFailed;
     } else if (rc != SQL_NO_DATA) {
@@ -502,6 +502,10 @@ const char* next_result_column() {
     DbSession& db = db_session();
     if (db.column_cursor >= db.column_count) return nullptr;
     return db.columns[db.column_cursor++].name.c_str();
+}
+
+DbSession::~DbSession() {
+    if (connections != nullptr) connections->watchdog.end_run();
 }
 
 void close_database() {

@@ -107,6 +107,8 @@ inline constexpr int kConnectionSlots = 3;
 // Members are declared so that destruction drops the connections before
 // the environment.
 struct DbConnections {
+    // Declared first, so its thread stops after everything else is gone.
+    StatementWatchdog watchdog;  // cancels a statement when a run's time is up
     EnvironmentHandle environment;
     bool ready = false;  // the environment and the slots below are valid
     std::array<ConnectionHandle, kConnectionSlots> connections;
@@ -140,8 +142,12 @@ struct DbSession {
     int column_count = 0;
     int first_result_column = 0;  // first column of the latest result with columns
     int column_cursor = 0;        // for next_result_column
-    // Declared last, so it stops before any statement handle is released.
-    StatementWatchdog watchdog;   // cancels a statement when the run's time is up
+
+    DbSession() = default;
+    DbSession(const DbSession&) = delete;
+    DbSession& operator=(const DbSession&) = delete;
+    // Ends the run's watch before any statement handle is released.
+    ~DbSession();
 };
 
 DbSession& db_session();

@@ -1,13 +1,11 @@
-// The statement watchdog: one thread per run that has a time limit and runs
-// a statement. It sleeps until the run's time is up (or the run ends) and
-// then cancels the statement running at that moment. The running statement
-// is set and cleared under the mutex, so a cancel never reaches a statement
-// handle after its execution or fetch has returned.
+// The statement watchdog's thread sleeps until the deadline of the run in
+// progress (or until that run ends) and then cancels the statement running
+// at that moment. The running statement is set and cleared under the mutex,
+// so a cancel never reaches a statement handle after its execution or fetch
+// has returned.
 #include "db/watchdog.hpp"
 
 #include <sqlext.h>
-
-#include <chrono>
 
 #include "base/policy.hpp"
 
@@ -23,20 +21,46 @@ StatementWatchdog::~StatementWatchdog() {
 }
 
 void StatementWatchdog::running(SQLHSTMT stmt) {
-    if (stmt != SQL_NULL_HSTMT && !thread_.joinable()) {
-        long left = seconds_left();
-        if (left > 0) thread_ = std::thread([this, left] { watch(left); });
-    }
     std::lock_guard<std::mutex> lock(mutex_);
+    if (stmt != SQL_NULL_HSTMT && !armed_) {
+        long left = seconds_left();
+        if (left > 0) {
+            armed_ = true;
+            deadline_ = std::chrono::steady_clock::now() + std::chrono::seconds(left);
+            ++watch_number_;
+            if (!thread_.joinable()) thread_ = std::thread([this] { watch(); });
+            wake_.notify_all();
+        }
+    }
     current_ = stmt;
     if (expired_ && stmt != SQL_NULL_HSTMT) SQLCancel(stmt);
 }
 
-void StatementWatchdog::watch(long seconds) {
+void StatementWatchdog::end_run() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        armed_ = false;
+        current_ = SQL_NULL_HSTMT;
+        expired_ = false;
+        ++watch_number_;
+    }
+    wake_.notify_all();
+}
+
+void StatementWatchdog::watch() {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (wake_.wait_for(lock, std::chrono::seconds(seconds), [this] { return stopping_; })) return;
-    expired_ = true;
-    if (current_ != SQL_NULL_HSTMT) SQLCancel(current_);
+    while (!stopping_) {
+        if (!armed_ || expired_) {
+            wake_.wait(lock);
+            continue;
+        }
+        const unsigned long number = watch_number_;
+        const auto deadline = deadline_;
+        wake_.wait_until(lock, deadline, [&] { return stopping_ || watch_number_ != number; });
+        if (stopping_ || watch_number_ != number || std::chrono::steady_clock::now() < deadline) continue;
+        expired_ = true;
+        if (current_ != SQL_NULL_HSTMT) SQLCancel(current_);
+    }
 }
 
 }  // namespace vexil

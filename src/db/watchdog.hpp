@@ -3,11 +3,16 @@
 // when the run's time is up, the watchdog cancels the statement that is
 // running through ODBC, so the page ends with a message instead of holding
 // the request.
+//
+// One watchdog thread serves every run of a process: it is started by the
+// first statement that runs under a time limit and kept, so a persistent
+// worker does not start and join a thread for every request.
 #pragma once
 
 #include <sql.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -19,25 +24,32 @@ public:
     StatementWatchdog() = default;
     StatementWatchdog(const StatementWatchdog&) = delete;
     StatementWatchdog& operator=(const StatementWatchdog&) = delete;
-    // Stops the watch; a statement is never cancelled after this.
+    // Stops the thread; a statement is never cancelled after this.
     ~StatementWatchdog();
 
     // Marks `stmt` as running (SQL_NULL_HSTMT: none) for the duration of one
-    // execution or fetch; the first call with a statement starts the watch
-    // when the run has a time limit.
+    // execution or fetch; the first call of a run with a statement starts
+    // the run's watch when the run has a time limit.
     void running(SQLHSTMT stmt);
-    // Whether the time ran out and a statement was (or would have been)
-    // cancelled.
+    // Whether the run's time ran out and a statement was (or would have
+    // been) cancelled.
     bool expired() const { return expired_; }
+    // Ends the run's watch: nothing is cancelled for it any more, and the
+    // next run starts with its own time.
+    void end_run();
 
 private:
-    void watch(long seconds);
+    void watch();
 
     std::mutex mutex_;
     std::condition_variable wake_;
     std::thread thread_;
-    SQLHSTMT current_ = SQL_NULL_HSTMT;  // guarded by mutex_
-    bool stopping_ = false;              // guarded by mutex_
+    // Guarded by mutex_:
+    SQLHSTMT current_ = SQL_NULL_HSTMT;
+    bool stopping_ = false;
+    bool armed_ = false;  // the run in progress has a deadline
+    std::chrono::steady_clock::time_point deadline_;
+    unsigned long watch_number_ = 0;  // changes whenever a watch starts or ends
     std::atomic<bool> expired_{false};
 };
 
