@@ -138,7 +138,7 @@ cpu_ticks() {
   local sum=0 stat fields
   [[ -n $1 ]] || { echo 0; return; }
   for stat in /proc/[0-9]*/stat; do
-    read -r -a fields <"$stat" 2>/dev/null || continue
+    read -r -a fields 2>/dev/null <"$stat" || continue
     # Fields after the command's ")": 3 state ... 5 pgrp ... 14-17 times.
     local rest=${fields[*]}
     rest=${rest##*) }

@@ -12,10 +12,13 @@ namespace vexil {
 namespace {
 // The value of `name` in a NAME=VALUE list, or nullptr.
 const char* find_in(const char* const* list, std::string_view name) {
+    if (name.empty()) return nullptr;
     for (; *list != nullptr; ++list) {
-        std::string_view item(*list);
-        if (item.size() > name.size() && item[name.size()] == '=' && item.starts_with(name)) {
-            return *list + name.size() + 1;
+        // strncmp stops at the item's end, so a shorter item never matches.
+        const char* item = *list;
+        if (item[0] == name[0] && std::strncmp(item, name.data(), name.size()) == 0 &&
+            item[name.size()] == '=') {
+            return item + name.size() + 1;
         }
     }
     return nullptr;

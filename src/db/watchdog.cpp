@@ -28,8 +28,15 @@ void StatementWatchdog::running(SQLHSTMT stmt) {
             armed_ = true;
             deadline_ = std::chrono::steady_clock::now() + std::chrono::seconds(left);
             ++watch_number_;
-            if (!thread_.joinable()) thread_ = std::thread([this] { watch(); });
-            wake_.notify_all();
+            if (!thread_.joinable()) {
+                thread_ = std::thread([this] { watch(); });
+            } else if (deadline_ < waiting_until_) {
+                // Waking the thread costs two context switches: only when it
+                // sleeps without a deadline or past this one. Otherwise it
+                // wakes at the earlier deadline it has and then waits for
+                // this one.
+                wake_.notify_all();
+            }
         }
     }
     current_ = stmt;
@@ -37,27 +44,28 @@ void StatementWatchdog::running(SQLHSTMT stmt) {
 }
 
 void StatementWatchdog::end_run() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        armed_ = false;
-        current_ = SQL_NULL_HSTMT;
-        expired_ = false;
-        ++watch_number_;
-    }
-    wake_.notify_all();
+    // The thread is not woken: it finds the watch ended when its deadline
+    // comes, so a run costs the thread no wake-up.
+    std::lock_guard<std::mutex> lock(mutex_);
+    armed_ = false;
+    current_ = SQL_NULL_HSTMT;
+    expired_ = false;
+    ++watch_number_;
 }
 
 void StatementWatchdog::watch() {
     std::unique_lock<std::mutex> lock(mutex_);
     while (!stopping_) {
         if (!armed_ || expired_) {
+            waiting_until_ = std::chrono::steady_clock::time_point::max();
             wake_.wait(lock);
             continue;
         }
         const unsigned long number = watch_number_;
         const auto deadline = deadline_;
-        wake_.wait_until(lock, deadline, [&] { return stopping_ || watch_number_ != number; });
-        if (stopping_ || watch_number_ != number || std::chrono::steady_clock::now() < deadline) continue;
+        waiting_until_ = deadline;
+        wake_.wait_until(lock, deadline, [&] { return stopping_ || std::chrono::steady_clock::now() >= deadline; });
+        if (stopping_ || watch_number_ != number) continue;
         expired_ = true;
         if (current_ != SQL_NULL_HSTMT) SQLCancel(current_);
     }

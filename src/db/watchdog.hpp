@@ -50,6 +50,8 @@ private:
     bool armed_ = false;  // the run in progress has a deadline
     std::chrono::steady_clock::time_point deadline_;
     unsigned long watch_number_ = 0;  // changes whenever a watch starts or ends
+    // When the thread wakes next by itself (max: only when woken).
+    std::chrono::steady_clock::time_point waiting_until_ = std::chrono::steady_clock::time_point::max();
     std::atomic<bool> expired_{false};
 };
 

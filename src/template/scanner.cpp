@@ -188,7 +188,8 @@ public:
                 at_end_of_text();
             } else if (*p_ == '$') {
                 at_dollar();
-            } else if (starts_with_keyword(p_, kCommandOpen) && is_ascii_letter(p_[kCommandOpen.size()])) {
+            } else if (*p_ == '<' && starts_with_keyword(p_, kCommandOpen) &&
+                       is_ascii_letter(p_[kCommandOpen.size()])) {
                 at_comment();
             } else {
                 ++p_;
