@@ -8,6 +8,7 @@
 #pragma once
 
 #include <array>
+#include <charconv>
 #include <cstdarg>
 #include <cstdio>
 #include <cstddef>
@@ -46,6 +47,13 @@ public:
         return n == text.size();
     }
     bool push_back(char c) { return append(std::string_view(&c, 1)); }
+    // Replaces the contents with n in decimal digits, as "%lld" would,
+    // without the cost of a formatted print (row numbers are set per row).
+    void assign_number(long long n) {
+        char digits[24];
+        auto result = std::to_chars(digits, digits + sizeof digits, n);
+        assign(std::string_view(digits, std::size_t(result.ptr - digits)));
+    }
 
     // Replaces the contents with printf-style formatted text, cut to fit.
     void format(const char* fmt, ...) __attribute__((format(printf, 2, 3))) {

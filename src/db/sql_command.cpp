@@ -18,9 +18,9 @@ namespace vexil {
 namespace {
 
 void publish(ResultItems& r) {
-    r.rows_affected_text.format("%d", r.affected_rows);
-    r.row_text.format("%d", r.row_counter);
-    r.status_text.format("%d", int(r.statement_status));
+    r.rows_affected_text.assign_number(r.affected_rows);
+    r.row_text.assign_number(r.row_counter);
+    r.status_text.assign_number(int(r.statement_status));
 }
 
 // Expands the connect text's references into the expanded-connection
@@ -50,7 +50,7 @@ void expand_connection_text() {
 // while reading rows) ends the rows as an error: a page cut short says so,
 // with the driver's message in sql_error and a negative sql_status.
 void report_fetch_failure(ResultItems& r) {
-    r.status_text.format("%d", int(r.statement_status));
+    r.status_text.assign_number(int(r.statement_status));
     report_error(r.result_text.view());
 }
 }  // namespace
@@ -78,7 +78,7 @@ DbStatus fetch_next_row(bool count) {
     r.statement_status = fetch_row();
     if (count && r.statement_status == kDbRow) {
         ++r.row_counter;
-        r.row_text.format("%d", r.row_counter);
+        r.row_text.assign_number(r.row_counter);
     }
     if (r.statement_status == kDbFailed) report_fetch_failure(r);
     return r.statement_status;
@@ -89,7 +89,7 @@ int row_number() { return result_items().row_counter; }
 void restore_row_number(int row) {
     ResultItems& r = result_items();
     r.row_counter = row;
-    r.row_text.format("%d", r.row_counter);
+    r.row_text.assign_number(r.row_counter);
 }
 
 Status require_connection() {

@@ -38,9 +38,9 @@ void set_date_time_variables_at(const std::tm& local) {
     clock.time24.format("%02d:%02d", hour, local.tm_min);
     clock.date_short.format("%02d-%02d-%04d", month + 1, local.tm_mday, year);
     clock.date_ymd.format("%04d%02d%02d", year, month + 1, local.tm_mday);
-    clock.year.format("%d", year);
-    clock.month.format("%d", month + 1);
-    clock.day.format("%d", local.tm_mday);
+    clock.year.assign_number(year);
+    clock.month.assign_number(month + 1);
+    clock.day.assign_number(local.tm_mday);
 }
 
 void set_date_time_variables() {

@@ -41,6 +41,10 @@ TEST(TextBuffer, CutsAtCapacityAndStaysTerminated) {
     EXPECT_EQ(b.view(), "0123456");
     b.format("%s-%d", "abc", 12345);
     EXPECT_EQ(b.view(), "abc-123");
+    b.assign_number(-2147483648LL);  // eight characters: cut like any text
+    EXPECT_EQ(b.view(), "-214748");
+    b.assign_number(0);
+    EXPECT_EQ(b.view(), "0");
     char dest[4] = {'x', 'x', 'x', 'x'};
     EXPECT_EQ(copy_bounded(dest, sizeof dest, "abcdef"), 3u);
     EXPECT_STREQ(dest, "abc");
