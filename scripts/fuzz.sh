@@ -7,7 +7,8 @@
 #
 #   scripts/fuzz.sh [SECONDS] [TARGET...]
 #
-# SECONDS per target (default 25). TARGETs: names such as template_fuzz
+# SECONDS per target (default 25); with VEXIL_FUZZ_RUNS=N a target stops
+# after N executions when that comes first. TARGETs: names such as template_fuzz
 # (default: every tests/fuzz/*_fuzz.cpp). The inputs a run finds go to
 # build-fuzz/corpus/<target>/, which later runs start from too; the seeds in
 # the tree are only read. To keep a finding as a regression seed, copy it
@@ -52,7 +53,8 @@ for target in "${targets[@]}"; do
     continue
   fi
   echo "fuzz.sh: $target for ${seconds}s"
-  "$binary" "$work" "$seeds" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2560 \
+  "$binary" "$work" "$seeds" -max_total_time="$seconds" ${VEXIL_FUZZ_RUNS:+-runs="$VEXIL_FUZZ_RUNS"} \
+    -timeout=10 -rss_limit_mb=2560 \
     -print_final_stats=1 -artifact_prefix="$build/findings/$target-" >"$log" 2>&1
   rc=$?
   runs=$(grep -E '^stat::number_of_executed_units:' "$log" | awk '{print $2}')
@@ -61,7 +63,8 @@ for target in "${targets[@]}"; do
     results+=("$target: FAILED (exit code $rc, ${runs:-?} runs): see $log")
     grep -E '^(==[0-9]+==ERROR|SUMMARY|.*runtime error|artifact_prefix|Test unit written)' "$log" | head -n 8
   else
-    results+=("$target: ${runs:-?} runs in ${seconds}s, no finding")
+    time=$(grep -E '^stat::.*time|^Done [0-9]+ runs in' "$log" | grep -oE 'in [0-9]+ second' | head -n 1)
+    results+=("$target: ${runs:-?} runs ${time:+$time(s) }(limit ${seconds}s), no finding")
   fi
 done
 

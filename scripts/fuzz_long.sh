@@ -4,6 +4,7 @@
 # earlier runs found (build-fuzz/corpus/). For a night or a weekend:
 #
 #   scripts/fuzz_long.sh [SECONDS] [TARGET...]
+#   VEXIL_FUZZ_RUNS=10000000 scripts/fuzz_long.sh 7200   (ten million each)
 #
 # Findings are kept in build-fuzz/findings/ (see scripts/fuzz.sh).
 set -uo pipefail
