@@ -15,6 +15,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/status.hpp"
+
 namespace vexil {
 
 inline constexpr std::size_t kDefaultMaxOutput = 16u * 1024u * 1024u;
@@ -58,6 +60,11 @@ bool resolve_inside(const std::string& root, std::string_view name, std::string&
 // must exist inside the root, and the name may not end in a folder or name
 // an existing one.
 bool resolve_new_file_inside(const std::string& root, std::string_view name, std::string& path);
+
+// A failure about an output file as a locked run reports it: the file named
+// relative to the output folder, as the "File Created" answer names it, so
+// no path of the server reaches the page. Other runs' failures unchanged.
+Status output_failure_shown(Status failure);
 
 inline constexpr long kDefaultTimeLimit = 30;
 

@@ -270,7 +270,7 @@ int run_active(int argc, char** argv) {
         return 1;
     }
     if (Status finished = finish_output(output); !finished.is_ok()) {
-        report_error(finished.message());
+        report_error(output_failure_shown(finished).message());
         return 1;
     }
     write_run_end(status);
