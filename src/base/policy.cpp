@@ -130,6 +130,15 @@ Status output_failure_shown(Status failure) {
     return Status::failure("%s", message.c_str());
 }
 
+long milliseconds_left() {
+    const RunPolicy& policy = run_policy();
+    if (policy.time_limit <= 0) return -1;
+    auto used = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                      policy.started);
+    long left = policy.time_limit * 1000 - long(used.count());
+    return left > 0 ? left : 0;
+}
+
 long seconds_left() {
     const RunPolicy& policy = run_policy();
     if (policy.time_limit <= 0) return -1;

@@ -70,6 +70,8 @@ inline constexpr long kDefaultTimeLimit = 30;
 
 // Seconds left of a web run's time limit (at least 0), or -1 without one.
 long seconds_left();
+// The same in milliseconds.
+long milliseconds_left();
 
 // Counts one expanded reference; throws RunStopped past the limit.
 void count_reference();

@@ -24,7 +24,7 @@ StatementWatchdog::~StatementWatchdog() {
 
 void StatementWatchdog::running(SQLHSTMT stmt) {
     if (stmt != SQL_NULL_HSTMT && !thread_.joinable()) {
-        long left = seconds_left();
+        long left = milliseconds_left();
         if (left > 0) thread_ = std::thread([this, left] { watch(left); });
     }
     std::lock_guard<std::mutex> lock(mutex_);
@@ -32,9 +32,9 @@ void StatementWatchdog::running(SQLHSTMT stmt) {
     if (expired_ && stmt != SQL_NULL_HSTMT) SQLCancel(stmt);
 }
 
-void StatementWatchdog::watch(long seconds) {
+void StatementWatchdog::watch(long milliseconds) {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (wake_.wait_for(lock, std::chrono::seconds(seconds), [this] { return stopping_; })) return;
+    if (wake_.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return stopping_; })) return;
     expired_ = true;
     if (current_ != SQL_NULL_HSTMT) SQLCancel(current_);
 }

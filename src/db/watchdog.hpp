@@ -31,7 +31,7 @@ public:
     bool expired() const { return expired_; }
 
 private:
-    void watch(long seconds);
+    void watch(long milliseconds);
 
     std::mutex mutex_;
     std::condition_variable wake_;
