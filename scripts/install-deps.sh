@@ -24,6 +24,7 @@ packages=(
   nginx-light
   fcgiwrap
   apache2
+  apache2-utils
   systemd
   curl
 )

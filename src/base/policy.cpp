@@ -119,6 +119,26 @@ bool resolve_new_file_inside(const std::string& root, std::string_view name, std
     return true;
 }
 
+Status output_failure_shown(Status failure) {
+    const std::string& root = run_policy().output_root;
+    if (failure.is_ok() || !is_locked_run() || root.empty()) return failure;
+    std::string message(failure.message());
+    std::string prefix = root + "/";
+    for (std::size_t at = message.find(prefix); at != std::string::npos; at = message.find(prefix, at)) {
+        message.erase(at, prefix.size());
+    }
+    return Status::failure("%s", message.c_str());
+}
+
+long milliseconds_left() {
+    const RunPolicy& policy = run_policy();
+    if (policy.time_limit <= 0) return -1;
+    auto used = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                      policy.started);
+    long left = policy.time_limit * 1000 - long(used.count());
+    return left > 0 ? left : 0;
+}
+
 long seconds_left() {
     const RunPolicy& policy = run_policy();
     if (policy.time_limit <= 0) return -1;

@@ -15,6 +15,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/status.hpp"
+
 namespace vexil {
 
 inline constexpr std::size_t kDefaultMaxOutput = 16u * 1024u * 1024u;
@@ -59,10 +61,17 @@ bool resolve_inside(const std::string& root, std::string_view name, std::string&
 // an existing one.
 bool resolve_new_file_inside(const std::string& root, std::string_view name, std::string& path);
 
+// A failure about an output file as a locked run reports it: the file named
+// relative to the output folder, as the "File Created" answer names it, so
+// no path of the server reaches the page. Other runs' failures unchanged.
+Status output_failure_shown(Status failure);
+
 inline constexpr long kDefaultTimeLimit = 30;
 
 // Seconds left of a web run's time limit (at least 0), or -1 without one.
 long seconds_left();
+// The same in milliseconds.
+long milliseconds_left();
 
 // Counts one expanded reference; throws RunStopped past the limit.
 void count_reference();

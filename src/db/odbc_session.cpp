@@ -12,6 +12,7 @@
 #include <sqlext.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <climits>
 
 #include <array>
@@ -119,6 +120,70 @@ Status choose_slot(int& slot) {
     return Status::ok();
 }
 
+// The value of `key` in a connect text, keys matched without regard to
+// case (a value in braces may hold ";"); false when the text has no such key.
+bool connect_text_value(std::string_view text, std::string_view key, std::string_view& value) {
+    auto trimmed = [](std::string_view t) {
+        while (!t.empty() && (t.front() == ' ' || t.front() == '\t')) t.remove_prefix(1);
+        while (!t.empty() && (t.back() == ' ' || t.back() == '\t')) t.remove_suffix(1);
+        return t;
+    };
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t equals = text.find_first_of("=;", at);
+        if (equals == std::string_view::npos || text[equals] == ';') {
+            at = equals == std::string_view::npos ? text.size() : equals + 1;
+            continue;
+        }
+        std::size_t end = equals + 1;
+        while (end < text.size() && (text[end] == ' ' || text[end] == '\t')) ++end;
+        if (end < text.size() && text[end] == '{') end = text.find('}', end);
+        end = end == std::string_view::npos ? text.size() : text.find(';', end);
+        if (end == std::string_view::npos) end = text.size();
+        if (equals_nocase(trimmed(text.substr(at, equals - at)), key)) {
+            value = trimmed(text.substr(equals + 1, end - equals - 1));
+            return true;
+        }
+        at = end + 1;
+    }
+    return false;
+}
+
+// The text handed to the driver. The SQLite driver waits for a locked
+// database during the connect too, for its busy timeout (100 s unless the
+// connect text's Timeout says otherwise), and no cancel reaches a connect
+// or ends that wait: so in a run with a time limit, a text that names that
+// driver and sets no Timeout goes to the driver with one added, the time
+// left and a little more (so that the wait ends after the watchdog has
+// marked the time as up). True when it was added. The text as written is
+// untouched: connections are found again by it.
+bool bounded_connect_text(std::string_view connect_text, std::string& text) {
+    text.assign(connect_text);
+    long left = milliseconds_left();
+    std::string_view driver, ignored;
+    if (left < 0 || !connect_text_value(connect_text, "DRIVER", driver) ||
+        connect_text_value(connect_text, "Timeout", ignored)) {
+        return false;
+    }
+    std::string name(driver);
+    for (char& c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
+    if (name.find("sqlite") == std::string::npos) return false;
+    if (!text.empty() && text.back() != ';') text += ';';
+    text += "Timeout=" + std::to_string(left + 100);
+    return true;
+}
+
+// On a connection made with that Timeout, a statement that meets a lock is
+// tried again by the driver until the Timeout has passed, and each try
+// waits through SQLite's own busy handler as well, so the waits add up.
+// Without SQLite's handler the driver's Timeout alone bounds the wait.
+void single_lock_wait(SQLHDBC dbc) {
+    StatementHandle stmt;
+    if (!succeeded(SQLAllocStmt(dbc, stmt.out()))) return;
+    char pragma[] = "PRAGMA busy_timeout = 0";
+    SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(pragma), SQL_NTS);
+}
+
 // Connects a new handle; the warnings of a connection made with warnings are
 // appended to result_text.
 Status connect(ConnectionHandle& connection, std::string_view connect_text, ResultText& result_text) {
@@ -130,7 +195,8 @@ Status connect(ConnectionHandle& connection, std::string_view connect_text, Resu
     // longest connect text, so that no "truncated" warning arises.
     std::array<SQLCHAR, 2 * kConnectTextSize> out;
     SQLSMALLINT out_length = 0;
-    std::string text(connect_text);
+    std::string text;
+    bool bounded = bounded_connect_text(connect_text, text);
     SQLRETURN rc = SQLDriverConnect(connection.get(), nullptr, reinterpret_cast<SQLCHAR*>(text.data()),
                                     static_cast<SQLSMALLINT>(text.size()), out.data(),
                                     static_cast<SQLSMALLINT>(out.size()), &out_length, SQL_DRIVER_NOPROMPT);
@@ -138,6 +204,7 @@ Status connect(ConnectionHandle& connection, std::string_view connect_text, Resu
     if (rc == SQL_SUCCESS_WITH_INFO) {
         append_failure(result_text, odbc_failure(cache.environment.get(), connection.get(), SQL_NULL_HSTMT));
     }
+    if (bounded) single_lock_wait(connection.get());
     return Status::ok();
 }
 
@@ -371,7 +438,8 @@ Status run_on_level(char* statement, int& affected_rows, SQLSMALLINT& column_cou
         RunningStatement watched(db.connections->watchdog, stmt.get());
         rc = SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(statement), SQL_NTS);
     }
-    if (db.connections->watchdog.expired()) {
+    // A wait for a lock that ended with the time left ends as a cancel does.
+    if (db.connections->watchdog.expired() || (!succeeded(rc) && milliseconds_left() == 0)) {
         return Status::failure("The page's time limit was reached; the statement was cancelled.");
     }
     if (rc != SQL_SUCCESS) return statement_failure(stmt.get());

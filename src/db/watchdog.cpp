@@ -23,10 +23,10 @@ StatementWatchdog::~StatementWatchdog() {
 void StatementWatchdog::running(SQLHSTMT stmt) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (stmt != SQL_NULL_HSTMT && !armed_) {
-        long left = seconds_left();
+        long left = milliseconds_left();
         if (left > 0) {
             armed_ = true;
-            deadline_ = std::chrono::steady_clock::now() + std::chrono::seconds(left);
+            deadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(left);
             ++watch_number_;
             if (!thread_.joinable()) {
                 thread_ = std::thread([this] { watch(); });

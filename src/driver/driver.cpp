@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "base/output_files.hpp"
@@ -270,7 +271,7 @@ int run_active(int argc, char** argv) {
         return 1;
     }
     if (Status finished = finish_output(output); !finished.is_ok()) {
-        report_error(finished.message());
+        report_error(output_failure_shown(finished).message());
         return 1;
     }
     write_run_end(status);
@@ -315,6 +316,13 @@ int run_guarded(Run& run, int argc, char** argv) {
         // Nothing is finished or renamed: an output file stays under its
         // temporary name.
         write_termination_page(aborted.what());
+        std::fflush(nullptr);
+        return 1;
+    } catch (const std::bad_alloc&) {
+        // Memory ran out in a container rather than in the tracked
+        // allocator (a large value being escaped, say): the same end, the
+        // same page. The block that could not grow is released by now.
+        write_termination_page("Out of memory");
         std::fflush(nullptr);
         return 1;
     }

@@ -119,7 +119,7 @@ Status run_exec_command(char* command_line, OutputChannel& output) {
 }
 
 Status switch_output(char* text, OutputChannel& output) {
-    if (text[0] == '\0') return finish_output(output);
+    if (text[0] == '\0') return output_failure_shown(finish_output(output));
     WorkArea work = scratch_work_area();
     substitute_variables(text, work.start, work.size, kOptionsFileName);
     if (char* blank = std::strchr(work.start, ' '); blank != nullptr) *blank = '\0';
@@ -146,13 +146,15 @@ Status switch_output(char* text, OutputChannel& output) {
     // current file first, so that opening the new one cannot truncate it.
     if (fits && !output.is_standard() &&
         (temp.view() == current.temp_name.view() || is_same_file(temp.c_str(), output.stream))) {
-        if (Status finished = finish_output(output); !finished.is_ok()) return finished;
+        if (Status finished = finish_output(output); !finished.is_ok()) return output_failure_shown(finished);
     }
 
-    if (!fits) return output_open_failure(ENAMETOOLONG, temp.c_str());
+    if (!fits) return output_failure_shown(output_open_failure(ENAMETOOLONG, temp.c_str()));
     OpenedOutput opened;
-    if (Status opening = open_output_file(name.c_str(), opened); !opening.is_ok()) return opening;
-    if (Status finished = finish_output(output); !finished.is_ok()) return finished;
+    if (Status opening = open_output_file(name.c_str(), opened); !opening.is_ok()) {
+        return output_failure_shown(opening);
+    }
+    if (Status finished = finish_output(output); !finished.is_ok()) return output_failure_shown(finished);
     install_output(opened, name.c_str(), output);
     return Status::ok();
 }

@@ -124,6 +124,34 @@ serve() {
   fail "the web server did not start on a free port"
 }
 
+# run_nginx SITE_FILE: nginx with a main configuration of the test's own
+# that includes the site file, and only that.
+run_nginx() {
+  local conf=$work/nginx/$1
+  mkdir -p "$work/nginx/temp"
+  cp /etc/nginx/fastcgi_params "$work/nginx/" || fail "no /etc/nginx/fastcgi_params"
+  free_port
+  site_file "$1" "$conf"
+  cat >"$work/nginx/nginx.conf" <<CONF
+user root;
+worker_processes 1;
+pid $work/nginx/nginx.pid;
+error_log $work/logs/nginx-error.log;
+events { worker_connections 64; }
+http {
+  access_log off;
+  client_body_temp_path $work/nginx/temp;
+  fastcgi_temp_path $work/nginx/temp;
+  proxy_temp_path $work/nginx/temp;
+  uwsgi_temp_path $work/nginx/temp;
+  scgi_temp_path $work/nginx/temp;
+  include $conf;
+}
+CONF
+  start nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -g 'daemon off;'
+  wait_http
+}
+
 not_found_body='<HTML><HEAD><TITLE>Not Found</TITLE></HEAD><BODY><H3>Not Found</H3><P>There is no such page on this site.</P></BODY></HTML>'
 
 # check NAME URL_PATH STATUS BODY: the answer has exactly that status, one

@@ -10,34 +10,6 @@ source "$(dirname "$0")/common.sh"
 need nginx fcgiwrap curl
 start_work nginx "$@"
 
-# run_nginx SITE_FILE: nginx with a main configuration of the test's own
-# that includes the site file, and only that.
-run_nginx() {
-  local conf=$work/nginx/$1
-  mkdir -p "$work/nginx/temp"
-  cp /etc/nginx/fastcgi_params "$work/nginx/" || fail "no /etc/nginx/fastcgi_params"
-  free_port
-  site_file "$1" "$conf"
-  cat >"$work/nginx/nginx.conf" <<CONF
-user root;
-worker_processes 1;
-pid $work/nginx/nginx.pid;
-error_log $work/logs/nginx-error.log;
-events { worker_connections 64; }
-http {
-  access_log off;
-  client_body_temp_path $work/nginx/temp;
-  fastcgi_temp_path $work/nginx/temp;
-  proxy_temp_path $work/nginx/temp;
-  uwsgi_temp_path $work/nginx/temp;
-  scgi_temp_path $work/nginx/temp;
-  include $conf;
-}
-CONF
-  start nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -g 'daemon off;'
-  wait_http
-}
-
 start_vexil
 serve run_nginx nginx-fastcgi.conf
 check_site fastcgi
