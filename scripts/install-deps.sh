@@ -27,6 +27,8 @@ packages=(
   apache2-utils
   systemd
   curl
+  dpkg-dev
+  groff-base
 )
 
 missing=()
