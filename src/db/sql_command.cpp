@@ -116,6 +116,11 @@ void execute_substituted(const char* statement) {
     bool escapes = is_locked_run() && backslash_escapes(r.connection_text);
     Status placed = substitute_statement(source.data(), r.statement_text.data(), r.statement_text.bytes(), escapes);
     r.statement_text.sync_length();
+    if (placed.is_ok() && r.statement_text.view().find_first_not_of(" \t\r\n") == std::string_view::npos) {
+        // Nothing to run (an empty form field in its place, say): said
+        // plainly rather than in whatever words the driver has for it.
+        placed = Status::failure("No SQL statement given");
+    }
     if (!placed.is_ok()) {
         // Nothing runs: a statement with a value out of place, or one that
         // would have been cut.
@@ -136,7 +141,7 @@ void run_sql_command(const char* statement) {
     if (Status missing = require_connection(); !missing.is_ok()) {
         // The missing-connection paragraph is the program's own markup.
         report_error(missing.message(), !r.connection_refused);
-    } else if (statement[0] != '\0') {
+    } else if (statement[0] != '\0') {  // an empty one (a QBE that built none) does nothing
         execute_substituted(statement);
         // A statement the time limit stopped is told on the page.
         if (r.statement_status == kDbFailed && run_time_is_up()) report_error(r.result_text.view());
