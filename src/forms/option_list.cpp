@@ -1,6 +1,7 @@
 // Option list: OPTIONLIST [size] name rest becomes "SELECT DISTINCT name
 // rest ORDER BY name", run through the SQL command's steps; each value of the
-// column becomes an OPTION of a SELECT element named after it.
+// column becomes an OPTION of a SELECT element named after it, SELECTED when
+// the request has a field of that name with that value.
 #include "forms/option_list.hpp"
 
 #include <string>
@@ -12,8 +13,24 @@
 #include "db/results.hpp"
 #include "db/sql_command.hpp"
 #include "forms/forms_state.hpp"
+#include "request/form_data.hpp"
 
 namespace vexil {
+
+namespace {
+// Whether the request holds `value` in a field named `name`: the option the
+// visitor chose stays chosen when the page comes back (a search page that
+// shows its own form again, say).
+bool chosen_by_request(std::string_view name, std::string_view value) {
+    bool chosen = false;
+    for_each_form_field([&](const FormField& field) {
+        chosen = field.value != nullptr && field.value[0] != '\0' && equals_nocase(field.name, name) &&
+                 value == field.value;
+        return !chosen;
+    });
+    return chosen;
+}
+}  // namespace
 
 char* build_option_list_statement(char* text) {
     FormsState& forms = forms_state();
@@ -81,8 +98,9 @@ void write_option_list(char* statement, OutputChannel& output) {
             append_html_escaped(list, name);
             list += "\" SIZE=" + std::to_string(forms_state().option_list_size) + ">\n";
             while (status == kDbRow) {
-                list += "<OPTION>";
-                append_html_escaped(list, column_value(name));
+                const char* value = column_value(name);
+                list += chosen_by_request(name, value) ? "<OPTION SELECTED>" : "<OPTION>";
+                append_html_escaped(list, value);
                 list += "\n";
                 status = fetch_next_row(false);
             }
