@@ -41,9 +41,9 @@ constexpr const char* kUsage =
     "VEXIL_CHARSET.\n"
     "\n"
     "Exit status: 0 when the run ended, also when the page reports an error\n"
-    "in the template; 1 when it could not start, ran out of memory or time,\n"
-    "or could not write the page or its output file; 2 for a wrong\n"
-    "--fastcgi command line.\n"
+    "in the template; 1 when it could not start (no template named, a\n"
+    "refused request), ran out of memory, reached a page limit, or could not\n"
+    "write the page or its output file; 2 for a wrong --fastcgi command line.\n"
     "\n"
     "See vexil(1) and the guide in /usr/share/doc/vexil.\n";
 
