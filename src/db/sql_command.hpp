@@ -14,7 +14,7 @@ namespace vexil {
 // What is shown when a statement is to run and no connect text was given.
 inline constexpr const char* kMissingConnectionText =
     "<H2>Error in Form Data</H2>\n <P>The database connection specification was not found. "
-    "Refer to documentation.\n";
+    "Refer to documentation: \"Connect texts\" in the guide's odbc.md.\n";
 
 // `statement` is the command's raw argument text, or a statement built by
 // QBE; it is left as it is.
