@@ -9,7 +9,6 @@
 # Usage: lighttpd_locked_test.sh <vexil binary>
 # Exit status: 0 pass, 1 fail, 77 lighttpd or curl missing (1 instead when
 # VEXIL_REQUIRE_ALL=1).
-set -uo pipefail
 # shellcheck source=lighttpd_test.sh
 source "$(dirname "$0")/lighttpd_test.sh"
 make_work cgi-locked "$@"
@@ -26,10 +25,6 @@ printf '<!--SQL $sql$-->[$sql_status$]\n' >"$templates/done.htm"
 printf 'TOP SECRET\n' >"$work/secret.txt"
 printf 'DOCROOT SECRET\n' >"$docroot/hidden.txt"
 ln -s "$work/secret.txt" "$templates/sub/link.htm"
-
-not_found_body='<HTML><HEAD><TITLE>Not Found</TITLE></HEAD><BODY><H3>Not Found</H3><P>There is no such page on this site.</P></BODY></HTML>'
-
-content_type="text/html; charset=utf-8"
 
 # The good page, by its path and by the input field.
 check good-path 200 '<p>Hello from the site</p>' "$base/page.htm"

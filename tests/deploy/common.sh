@@ -22,18 +22,25 @@ need() {
   done
 }
 
-# start_work NAME VEXIL SOURCE_DIR: $work, a new folder holding the site's
-# templates and the program for CGI runs; $deploy, the deploy/ folder.
-start_work() {
-  [[ -x $2 && -d $3/deploy ]] || fail "usage: $0 <vexil binary> <source folder>"
-  vexil=$(realpath "$2")
-  deploy=$(realpath "$3/deploy")
-  work=$(mktemp -d "${TMPDIR:-/tmp}/vexil-deploy-$1.XXXXXX") || fail "mktemp failed"
+# new_work NAME: $work, a new folder (its logs in $work/logs), removed on
+# exit when the test passed.
+new_work() {
+  work=$(mktemp -d "${TMPDIR:-/tmp}/vexil-$1.XXXXXX") || fail "mktemp failed"
   # A web server that drops root for its workers must reach these.
   chmod 755 "$work"
   pids=() passed=0 failures=0 count=0
   trap on_exit EXIT
-  mkdir -p "$work/templates" "$work/cgi-bin" "$work/logs" || fail "mkdir failed"
+  mkdir -p "$work/logs" || fail "mkdir failed"
+}
+
+# start_work NAME VEXIL SOURCE_DIR: new_work, with the site's templates and
+# the program for CGI runs; $deploy, the deploy/ folder.
+start_work() {
+  [[ -x $2 && -d $3/deploy ]] || fail "usage: $0 <vexil binary> <source folder>"
+  vexil=$(realpath "$2")
+  deploy=$(realpath "$3/deploy")
+  new_work "$1"
+  mkdir -p "$work/templates" "$work/cgi-bin" || fail "mkdir failed"
   install "$vexil" "$work/cgi-bin/vexil" || fail "cannot copy $vexil"
   printf '<p>Hello from the deployed site</p>\n' >"$work/templates/page.htm"
   chmod -R a+rX "$work"
@@ -154,20 +161,30 @@ CONF
 
 not_found_body='<HTML><HEAD><TITLE>Not Found</TITLE></HEAD><BODY><H3>Not Found</H3><P>There is no such page on this site.</P></BODY></HTML>'
 
-# check NAME URL_PATH STATUS BODY: the answer has exactly that status, one
-# Content-Type "text/html; charset=utf-8" and exactly that body (a line
-# feed added).
+# check NAME STATUS BODY CURL_ARGS...: the answer has exactly that status,
+# one Content-Type ${content_type:-text/html; charset=utf-8} (none for a
+# redirect), no Set-Cookie line, and exactly that body (a line feed added);
+# for BODY "-" any body and type (an answer the web server may give itself).
+# No secret ever shows. The answer stays in $out.head and $out.body.
 check() {
-  local name=$1 url=http://127.0.0.1:$port$2 want_status=$3 want_body=$4 out status types problems=()
+  local name=$1 want_status=$2 want_body=$3 status types problems=()
+  shift 3
   count=$((count + 1))
-  out=$work/logs/answer.$count
-  status=$(curl -q -sS --noproxy '*' --max-time 10 -D "$out.head" -o "$out.body" -w '%{http_code}' "$url")
+  mkdir -p "$work/answers"
+  out=$work/answers/$count
+  status=$(curl -q -sS --noproxy '*' --max-time 10 -D "$out.head" -o "$out.body" -w '%{http_code}' "$@")
   types=$(tr -d '\r' <"$out.head" | grep -i '^content-type:' | sed -E 's/^[^:]*:[[:space:]]*//; s/[[:space:]]+$//')
   [[ $status == "$want_status" ]] || problems+=("status '$status', expected '$want_status'")
-  [[ $types == "text/html; charset=utf-8" ]] || problems+=("Content-Type '${types//$'\n'/ | }'")
-  printf '%s\n' "$want_body" | cmp -s - "$out.body" || problems+=("body differs")
-  if [[ ${#problems[@]} -eq 0 ]]; then echo "ok [$name] $url"; rm -f "$out.head" "$out.body"; return; fi
-  echo "FAIL [$name] $url: ${problems[*]}"
+  if [[ $want_status == 302 ]]; then
+    [[ -z $types ]] || problems+=("a redirect with Content-Type '$types'")
+  elif [[ $want_body != - && $types != "${content_type:-text/html; charset=utf-8}" ]]; then
+    problems+=("Content-Type '${types//$'\n'/ | }'")
+  fi
+  tr -d '\r' <"$out.head" | grep -qi '^set-cookie:' && problems+=("a Set-Cookie header")
+  [[ $want_body != - ]] && ! printf '%s\n' "$want_body" | cmp -s - "$out.body" && problems+=("body differs")
+  grep -q 'SECRET' "$out.body" && problems+=("a secret shows")
+  [[ ${#problems[@]} -eq 0 ]] && { echo "ok [$name]"; return; }
+  echo "FAIL [$name] $*: ${problems[*]}"
   echo "--- expected body"; printf '%s\n' "$want_body" | cat -A
   echo "--- actual body"; head -c 2000 "$out.body" | cat -A
   echo "--- headers"; tr -d '\r' <"$out.head"
@@ -176,8 +193,8 @@ check() {
 
 # check_site WAY: the good page and a missing one through $port.
 check_site() {
-  check "$1 page" /pages/page.htm 200 '<p>Hello from the deployed site</p>'
-  check "$1 missing page" /pages/nothing.htm 404 "$not_found_body"
+  check "$1 page" 200 '<p>Hello from the deployed site</p>' "http://127.0.0.1:$port/pages/page.htm"
+  check "$1 missing page" 404 "$not_found_body" "http://127.0.0.1:$port/pages/nothing.htm"
 }
 
 finish() {

@@ -6,28 +6,16 @@
 # (cgi-fcgi -start), vexil serves on it as one worker.
 #
 # Usage: worker_restart.sh <vexil binary>
-# Exit status: 0 pass, 1 fail, 77 cgi-fcgi missing (1 instead when
-# VEXIL_REQUIRE_ALL=1).
-set -uo pipefail
-
 # shellcheck source=common.sh
 source "$(dirname "$0")/common.sh"
-[[ $# -eq 1 && -x $1 ]] || fail "usage: $0 <vexil binary>"
-vexil=$(realpath "$1")
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/vexil-fcgi.XXXXXX") || fail "mktemp failed"
-master=
+need cgi-fcgi
+make_work fcgi-restart "$@"
 lone=
-# shellcheck disable=SC2317  # runs as the EXIT trap
-on_exit() {
-  [[ -n $master ]] && kill "$master" 2>/dev/null && wait "$master" 2>/dev/null
+# shellcheck disable=SC2317  # called by on_exit
+cleanup() {
   [[ -n $lone ]] && kill "$lone" 2>/dev/null
   [[ -s $work/sleeper ]] && kill "$(cat "$work/sleeper")" 2>/dev/null
-  [[ -s $work/master.err ]] && { echo "----- master's stderr"; cat "$work/master.err"; }
-  rm -rf "$work"
 }
-trap on_exit EXIT
-cd "$work" || fail "cannot enter $work"
 
 printf 'before <!--EXEC sh ./slow.sh--> after\n' >slow.htm
 printf 'echo $$ >sleeper; exec sleep 60\n' >slow.sh
@@ -37,20 +25,14 @@ printf '<p>ok $name$</p>\n' >ok.htm
 printf '<!--EXEC . ./pid.sh-->\n' >pid.htm
 printf 'echo "worker=$PPID"\n' >pid.sh
 
-request() {
-  local socket=${2:-$work/sock}
-  env -i PATH="$PATH" REQUEST_METHOD=GET QUERY_STRING="$1" VEXIL_OPEN=1 VEXIL_ALLOW_EXEC=1 \
-    VEXIL_WORK_FOLDER="$work" timeout 20 cgi-fcgi -bind -connect "$socket"
-}
+request() { fcgi REQUEST_METHOD=GET QUERY_STRING="$1" VEXIL_OPEN=1 VEXIL_ALLOW_EXEC=1; }
 wait_for() {
   for _ in $(seq 100); do [[ -e $1 ]] && return 0; sleep 0.1; done
   fail "$2"
 }
 worker_of() { ps -o pid= --ppid "$1" | tr -d ' '; }
 
-"$vexil" --fastcgi "$work/sock" --workers 1 2>"$work/master.err" &
-master=$!
-wait_for_server "$work/sock"
+start_worker
 first=$(worker_of "$master")
 [[ -n $first ]] || fail "no worker started"
 
@@ -88,10 +70,11 @@ kill -0 "$second" 2>/dev/null && fail "worker $second still runs after the maste
 
 # A listening socket as standard input: one worker serves on it.
 (cd "$work" && cgi-fcgi -start -connect "$work/lone.sock" "$vexil") || fail "cgi-fcgi -start failed"
-answer=$(request 'input=pid.htm' "$work/lone.sock")
+socket=$work/lone.sock
+answer=$(request 'input=pid.htm')
 lone=$(sed -n 's/^worker=\([0-9]*\)$/\1/p' <<<"$answer")
 [[ -n $lone ]] || fail "the worker on standard input answered: $answer"
-answer=$(request 'input=ok.htm&name=lone' "$work/lone.sock")
+answer=$(request 'input=ok.htm&name=lone')
 [[ $answer == *'<p>ok lone</p>'* ]] || fail "the worker on standard input answered: $answer"
 kill -TERM "$lone"
 for _ in $(seq 50); do kill -0 "$lone" 2>/dev/null || break; sleep 0.1; done

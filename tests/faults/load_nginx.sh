@@ -36,7 +36,7 @@ start_vexil
 master=${pids[-1]}
 serve run_nginx nginx-fastcgi.conf
 url=/pages/items.htm?min=100
-check "the page" "$url" 200 "$want"
+check "the page" 200 "$want" "http://127.0.0.1:$port$url"
 [[ $failures -eq 0 ]] || fail "the page is not right; no load sent"
 
 # load N: N requests, 16 at a time; fails unless all are complete 200s.
@@ -63,7 +63,7 @@ load 1000
 before=$(rss)
 load 9000
 after=$(rss)
-check "the page after the load" "$url" 200 "$want"
+check "the page after the load" 200 "$want" "http://127.0.0.1:$port$url"
 echo "workers' VmRSS: $before kB after 1,000 requests, $after kB after 10,000"
 # A sanitizer build holds freed memory back (its quarantine): no measure.
 if [[ ${VEXIL_TEST_SANITIZED:-OFF} != ON ]]; then

@@ -13,26 +13,16 @@
 #
 # Usage: out_of_memory.sh <vexil binary>
 # Exit status: 0 pass, 1 fail, 77 a sanitizer build (its shadow memory
-# needs more address space than any such limit allows).
-set -uo pipefail
-fail() { echo "FAIL: $*"; exit 1; }
-[[ $# -eq 1 && -x $1 ]] || fail "usage: $0 <vexil binary>"
+# needs more address space than any such limit allows) or cgi-fcgi missing.
+# shellcheck source=../fastcgi/common.sh
+source "$(dirname "$0")/../fastcgi/common.sh"
 if [[ ${VEXIL_TEST_SANITIZED:-OFF} == ON ]]; then
   echo "SKIP: a sanitizer build cannot run under ulimit -v"
   exit 77
 fi
-vexil=$(realpath "$1")
+need cgi-fcgi
+make_work oom "$@"
 limit_kb=262144
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/vexil-oom.XXXXXX") || fail "mktemp failed"
-master=
-# shellcheck disable=SC2317  # runs as the EXIT trap
-on_exit() {
-  [[ -n $master ]] && kill "$master" 2>/dev/null && wait "$master" 2>/dev/null
-  rm -rf "$work"
-}
-trap on_exit EXIT
-cd "$work" || fail "cannot enter $work"
 printf 'a=[$a$]\n' >page.htm
 oom_page=$'<HTML><H3>Program Terminated</H3>\nOut of memory\n</HTML>'
 failures=0
@@ -71,26 +61,15 @@ check "1 GiB announced" $? "$out" 1 $'Content-type: text/html\n\n'"$oom_page" "$
 out=$(post $((100 << 20)) $((100 << 20)) VEXIL_TEMPLATE_ROOT="$work")
 check "100 MB field in a locked page" $? "$out" 1 $'Content-Type: text/html; charset=utf-8\n\n' "$oom_page"
 
-if command -v cgi-fcgi >/dev/null; then
-  (ulimit -v "$limit_kb" && exec "$vexil" --fastcgi "$work/sock" --workers 1 2>"$work/master.err") &
-  master=$!
-  for _ in $(seq 100); do [[ -S $work/sock ]] && break; sleep 0.1; done
-  request() {
-    printf 'input=page.htm&a=xxx' | env -i PATH="$PATH" REQUEST_METHOD=POST VEXIL_OPEN=1 \
-      CONTENT_TYPE=application/x-www-form-urlencoded CONTENT_LENGTH="$1" VEXIL_MAX_BODY=2000000000 \
-      VEXIL_WORK_FOLDER="$work" timeout 30 cgi-fcgi -bind -connect "$work/sock" 2>err
-  }
-  out=$(request $((1 << 30)))
-  check "1 GiB announced to a worker" $? "$out" 1 $'Content-type: text/html\n\n'"$oom_page" "$oom_page"
-  out=$(request 20)
-  check "the worker's next request" $? "$out" 0 $'Content-type: text/html\n\na=[xxx]' 'a=[xxx]'
-  kill "$master" && wait "$master"
-  master=
-  [[ -s master.err ]] && { cat master.err; fail "the worker wrote to standard error"; }
-elif [[ ${VEXIL_REQUIRE_ALL:-} == 1 ]]; then
-  fail "cgi-fcgi is not installed (VEXIL_REQUIRE_ALL=1)"
-else
-  echo "cgi-fcgi is not installed: the worker's runs are not tried"
-fi
+start_worker "$limit_kb"
+request() {
+  printf 'input=page.htm&a=xxx' | fcgi REQUEST_METHOD=POST VEXIL_OPEN=1 CONTENT_TYPE=application/x-www-form-urlencoded \
+    CONTENT_LENGTH="$1" VEXIL_MAX_BODY=2000000000 2>err
+}
+out=$(request $((1 << 30)))
+check "1 GiB announced to a worker" $? "$out" 1 $'Content-type: text/html\n\n'"$oom_page" "$oom_page"
+out=$(request 20)
+check "the worker's next request" $? "$out" 0 $'Content-type: text/html\n\na=[xxx]' 'a=[xxx]'
+stop_worker
 [[ $failures -eq 0 ]] || fail "$failures case(s) failed"
 echo "PASS: runs out of memory end with the Out of memory page"

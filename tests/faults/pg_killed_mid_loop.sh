@@ -8,46 +8,19 @@
 # of the rows.
 #
 # Usage: pg_killed_mid_loop.sh <vexil binary> <pg_server.sh>
-# Exit status: 0 pass, 1 fail, 77 no server binaries (1 instead when
-# VEXIL_REQUIRE_ALL=1).
-set -uo pipefail
-fail() { echo "FAIL: $*"; exit 1; }
-[[ $# -eq 2 && -x $1 && -f $2 ]] || fail "usage: $0 <vexil binary> <pg_server.sh>"
-vexil=$(realpath "$1")
-pg_server=$(realpath "$2")
+# shellcheck source=../fastcgi/common.sh
+source "$(dirname "$0")/../fastcgi/common.sh"
+make_work pgkill "$@"
+start_pg >/dev/null
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/vexil-pgkill.XXXXXX") || fail "mktemp failed"
-# shellcheck disable=SC2317  # runs as the EXIT trap
-on_exit() {
-  bash "$pg_server" stop "$work/pg" >/dev/null
-  rm -rf "$work"
-}
-trap on_exit EXIT
-cd "$work" || fail "cannot enter $work"
-
-bash "$pg_server" start "$work/pg" >/dev/null
-case $? in
-  0) ;;
-  77) exit 77 ;;
-  *) fail "the PostgreSQL server did not start" ;;
-esac
-setting() { sed -n "s/^$1=//p" "$work/pg/env"; }
-port=$(setting port)
-bindir=$(setting bindir)
-rundir=$(setting rundir)
-
-cat >stop.sh <<STOP
-#!/bin/sh
 # Called by the loop body with the row number: at row 2 the server goes.
-[ "\$1" = 2 ] || exit 0
-if [ "\$(id -u)" = 0 ]; then
-  cd / && runuser -u postgres -- "$bindir/pg_ctl" stop -D "$rundir/data" -m immediate -w -t 30 >/dev/null 2>&1
-else
-  "$bindir/pg_ctl" stop -D "$rundir/data" -m immediate -w -t 30 >/dev/null 2>&1
-fi
-STOP
+{
+  echo '#!/usr/bin/env bash'
+  declare -f as_server
+  echo '[[ $1 == 2 ]] || exit 0'
+  echo "as_server '$bindir/pg_ctl' stop -D '$rundir/data' -m immediate -w -t 30 >/dev/null 2>&1"
+} >stop.sh
 chmod +x stop.sh
-dsn="DRIVER=PostgreSQL ANSI;Servername=127.0.0.1;Port=$port;Database=postgres;Username=vexil;Password=;SSLmode=disable"
 cat >page.htm <<PAGE
 <!--DATABASE $dsn;UseDeclareFetch=1;Fetch=2-->
 <!--SQL SELECT a FROM generate_series(1, 50) AS g(a)-->

@@ -10,26 +10,14 @@
 # After the lock is released the worker's connection serves again.
 #
 # Usage: sqlite_locked.sh <vexil binary>
-# Exit status: 0 pass, 1 fail, 77 cgi-fcgi missing (1 instead when
-# VEXIL_REQUIRE_ALL=1).
-set -uo pipefail
 # shellcheck source=../fastcgi/common.sh
 source "$(dirname "$0")/../fastcgi/common.sh"
-[[ $# -eq 1 && -x $1 ]] || fail "usage: $0 <vexil binary>"
-vexil=$(realpath "$1")
+need cgi-fcgi sqlite3
+make_work locked "$@"
 limit=2
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/vexil-locked.XXXXXX") || fail "mktemp failed"
-master= holder=
-# shellcheck disable=SC2317  # runs as the EXIT trap
-on_exit() {
-  [[ -n $holder ]] && kill "$holder" 2>/dev/null && wait "$holder" 2>/dev/null
-  [[ -n $master ]] && kill "$master" 2>/dev/null && wait "$master" 2>/dev/null
-  [[ -s $work/master.err ]] && { echo "----- master's stderr"; cat "$work/master.err"; }
-  rm -rf "$work"
-}
-trap on_exit EXIT
-cd "$work" || fail "cannot enter $work"
+holder=
+# shellcheck disable=SC2317  # called by on_exit
+cleanup() { [[ -n $holder ]] && kill "$holder" 2>/dev/null && wait "$holder" 2>/dev/null; }
 sqlite3 data.db 'CREATE TABLE t (a INTEGER); INSERT INTO t VALUES (1);' || fail "cannot make the database"
 printf '<!--DATABASE DRIVER=SQLite3;Database=%s/data.db-->\n<!--SQL SELECT a FROM t-->\n[$sql_status$] [$a$]\n' \
   "$work" >page.htm
@@ -41,13 +29,12 @@ failures=0
 # its duration in milliseconds in $took.
 run() {
   local way=$1 start
-  local params=(PATH="$PATH" ODBCSYSINI="${ODBCSYSINI:-}" ODBCINI="${ODBCINI:-}" REQUEST_METHOD=GET
-                QUERY_STRING=input=page.htm VEXIL_TEMPLATE_ROOT="$work" VEXIL_TIME_LIMIT=$limit)
+  local params=(REQUEST_METHOD=GET QUERY_STRING=input=page.htm VEXIL_TEMPLATE_ROOT="$work" VEXIL_TIME_LIMIT=$limit)
   start=$(date +%s%N)
   if [[ $way == fastcgi ]]; then
-    answer=$(env -i "${params[@]}" timeout 60 cgi-fcgi -bind -connect "$work/sock" 2>&1)
+    answer=$(fcgi "${params[@]}" 2>&1)
   else
-    answer=$(env -i "${params[@]}" timeout 60 "$vexil" 2>&1)
+    answer=$(env -i PATH="$PATH" ODBCSYSINI="${ODBCSYSINI:-}" ODBCINI="${ODBCINI:-}" "${params[@]}" timeout 60 "$vexil" 2>&1)
   fi
   took=$((($(date +%s%N) - start) / 1000000))
 }
@@ -63,9 +50,7 @@ check() {
   failures=$((failures + 1))
 }
 
-"$vexil" --fastcgi "$work/sock" --workers 1 2>"$work/master.err" &
-master=$!
-wait_for_server "$work/sock"
+start_worker
 run fastcgi
 check "before the lock" "$header[0] [1]"
 
@@ -94,8 +79,6 @@ run fastcgi
 check "after the lock" "$header[0] [1]"
 run cgi
 check "after the lock, as CGI" "$header[0] [1]"
-kill "$master" && wait "$master"
-master=
-grep -q . master.err && fail "the master or its worker wrote to standard error"
+stop_worker
 [[ $failures -eq 0 ]] || fail "$failures check(s) failed"
 echo "PASS: a locked SQLite database ends a web run within its time limit, with a message"

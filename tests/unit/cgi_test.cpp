@@ -1,6 +1,6 @@
 // The CGI layer's pieces: tracked memory, bounded text buffers, the
-// case-blind comparisons, and form decoding (GET and POST, escapes, the
-// field table and the decoder's messages).
+// case-blind comparisons, and form decoding (empty and repeated fields,
+// the field table, the decoder's messages and the body limit).
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -114,26 +114,6 @@ protected:
     }
     std::string error;  // the last request's failure message
 };
-
-TEST_F(FormTest, DecodesNamesAndValues) {
-    struct { const char* query; const char* name; const char* value; } rows[] = {
-        {"name=John+Smith&city=New%20York", "CITY", "New York"},
-        {"x=%2B%26%3D&q=1", "x", "+&="},  // encoded separators stay data
-        {"a=1&a=2", "a", "1"},            // the first of repeated names
-        {"a=50%&b=1", "a", "50%"},        // a cut-off escape is kept
-        {"c=ab%00cd", "c", "ab"},         // %00 ends the value
-        {"d=%4a%4A", "d", "JJ"},
-        {"v=5%zz%g1%1g+%2", "v", "5%zz%g1%1g %2"},  // "%" without two hex digits is kept
-        {"n%61me+1=%2B+", "NAME 1", "+ "},          // names are decoded alike
-        {"e=&z=9", "z", "9"},
-        {"e=&z=9", "missing", ""},
-    };
-    for (const auto& r : rows) {
-        ASSERT_EQ(request("GET", r.query), 1) << r.query;
-        EXPECT_STREQ(form_value(r.name), r.value) << r.query;
-    }
-    EXPECT_TRUE(read_form_data().is_ok());  // a second call reads nothing again
-}
 
 TEST_F(FormTest, EmptyBareAndRepeatedFields) {
     ASSERT_EQ(request("GET", "a=1&a=2&e=&b&&c=ab%00cd"), 1);

@@ -1,6 +1,5 @@
-// Pure pieces of the template layer: the temporary name of an output file,
-// the IF stack, and the reading of a command's argument text.
-#include <cstdio>
+// Pure pieces of the template layer: the temporary name of an output file
+// and the IF stack past its last level.
 #include <string>
 #include <tuple>
 
@@ -50,13 +49,6 @@ protected:
     }
 };
 
-TEST_F(IfStack, OpenSwitchClose) {
-    run({{'F', 1, false, 0}, {'T', 2, false, 0}, {'S', 2, false, 0},  // ELSE under a false level stays off
-         {'C', 1, false, 0}, {'S', 1, true, 0}, {'f', 2, false, 0}, {'S', 2, true, 0}, {'t', 3, true, 0},
-         {'C', 0, true, 0},                                             // one ENDIF closes the chain
-         {'C', 0, true, 0}, {'S', 0, true, 0}});
-}
-
 TEST_F(IfStack, LevelsLeftOpenPastTheLastAreReportedEach) {
     for (int i = 0; i < kIfLevels - 2; ++i) apply('T');
     run({{'F', 63, false, 0}, {'S', 63, true, 0}, {'T', 63, true, 1}, {'S', 63, true, 1}, {'t', 63, true, 2}});
@@ -66,36 +58,6 @@ TEST_F(IfStack, LevelsLeftOpenPastTheLastAreReportedEach) {
     run({{'T', 61, true, 0}});
 }
 
-// A command whose text starts on `first` (in the line buffer) and goes on
-// with `more` (the rest of the file): the argument text, whether "-->" was
-// found, where the scan goes on, the line reached and what was reported.
-using Read = std::tuple<std::string, bool, std::string, int, std::string>;
-
-Read read_command(const std::string& first, std::string more, std::size_t size) {
-    TemplateSource source;
-    source.file = more.empty() ? nullptr : fmemopen(more.data(), more.size(), "r");
-    copy_bounded(source.line_buffer.data(), source.line_buffer.size(), first);
-    source.text = source.position = source.line_buffer.data();
-    source.location.line = 1;
-    std::string buffer(size, '\x7f');
-    bool found = false;
-    std::string report = captured([&] { found = read_command_text(source, source.text, buffer.data(), size); });
-    if (source.file != nullptr) std::fclose(source.file);
-    return {buffer.c_str(), found, source.position, source.location.line, report};
-}
-
-using ReadCommandText = test::Fresh;
-
-TEST_F(ReadCommandText, ArgumentTextUpToTheArrow) {
-    struct { const char* first; const char* more; std::size_t size; Read expected; } rows[] = {
-        {"IF  a = 1  -->rest\n", "", 64, {"a = 1", true, "rest\n", 1, ""}},
-        {"SET a=1,\tb=2\t-->x", "", 64, {"a=1, b=2", true, "x", 1, ""}},
-        {"SQL SELECT a\n", "FROM t -->after\nnext\n", 64, {"SELECT a FROM t", true, "after\n", 2, ""}},
-        {"SET abcdefghij-->z", "", 8, {"abcdefg", true, "z", 1, ""}},  // cut to the buffer
-        {"EXEC echo\n", "", 64, {"echo ", false, "", 1, reported("Missing --> to mark end of command")}},
-    };
-    for (const auto& r : rows) EXPECT_EQ(read_command(r.first, r.more, r.size), r.expected) << r.first;
-}
 
 }  // namespace
 }  // namespace vexil

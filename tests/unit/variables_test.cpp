@@ -1,7 +1,5 @@
-// The list parser shared by DEFAULT, SET, TRANSLATE and FORMAT
-// (next_assignment, trim_unquote), the variable table's values, URL
-// decoding of cookies and the date and time built-ins from an injected
-// clock.
+// The variable table's values, URL decoding of cookies into a destination
+// of a given size, and the date and time built-ins from an injected clock.
 #include <ctime>
 #include <utility>
 
@@ -13,58 +11,6 @@ namespace {
 
 using Variables = test::Fresh;
 using DateTime = test::Fresh;
-using Items = std::vector<std::pair<std::string, std::string>>;
-
-Items parse(const std::string& text, bool unquote) {
-    std::string work = text;
-    char* cursor = work.data();
-    char* name = nullptr;
-    char* value = nullptr;
-    Items items;
-    while (next_assignment(cursor, name, value, unquote) && items.size() < 50) items.emplace_back(name, value);
-    EXPECT_STREQ(name, "") << "outputs are empty once the list is exhausted";
-    EXPECT_STREQ(value, "");
-    return items;
-}
-
-TEST(Assignment, ItemsOfAList) {
-    struct { const char* text; bool unquote; Items expected; } rows[] = {
-        {"a=1, b=\"x, y\", c", true, {{"a", "1"}, {"b", "x, y"}, {"c", ""}}},
-        {"'my name'=5, $t$=5, $u=6, v$=7", true, {{"my name", "5"}, {"t", "5"}, {"u", "6"}, {"v$", "7"}}},
-        {"x='it''s', y=it''s, z=say \"hi\"", true, {{"x", "its"}, {"y", "it''s"}, {"z", "say hi"}}},
-        {"x=' a ', y='say \"hi\"', a=b=c", true, {{"x", " a "}, {"y", "say \"hi\""}, {"a", "b=c"}}},
-        {"  ,, a = 1 ,\tb\t=\t2\t", true, {{"a", "1"}, {"b", "2"}}},
-        {"\"a=b\"=1, \"c,d\"=2, 'it''s'=3", true, {{"a=b", "1"}, {"c,d", "2"}, {"its", "3"}}},
-        {"=5, a,b", true, {{"", "5"}, {"a", ""}, {"b", ""}}},
-        {"x=\"open, y=1", true, {{"x", "open, y=1"}}},
-        {" , \t,, ", true, {}},
-        // without unquoting (SET): parentheses protect commas, value quotes stay
-        {"x=(1,(2,3)),y=f(a,b))),z=1", false, {{"x", "(1,(2,3))"}, {"y", "f(a,b)))"}, {"z", "1"}}},
-        {"x=\"a, b\", 'q'='c'", false, {{"x", "\"a, b\""}, {"q", "'c'"}}},
-    };
-    for (const auto& r : rows) EXPECT_EQ(parse(r.text, r.unquote), r.expected) << r.text;
-    std::string work = "a=1,b=2";
-    char* cursor = work.data();
-    char *name, *value, *none = nullptr;
-    ASSERT_TRUE(next_assignment(cursor, name, value, true));
-    EXPECT_EQ(name, work.data());  // cut in place
-    EXPECT_EQ(value, work.data() + 2);
-    EXPECT_EQ(cursor, work.data() + 4);
-    EXPECT_FALSE(next_assignment(none, name, value, true));
-}
-
-TEST(Assignment, TrimUnquote) {
-    struct { const char* text; bool unquote; const char* expected; } rows[] = {
-        {"\t a b\t ", false, "a b"}, {"   ", false, ""},    {" 'x' ", false, "'x'"},
-        {"\t'x'\t", true, "x"},      {"'a\"b'", true, "a\"b"}, {"\"a'b\"", true, "a'b"},
-        {"a\"b", true, "ab"},         {"a'b", true, "a'b"},   {"\"\"\"\"", true, ""},
-    };
-    for (const auto& r : rows) {
-        std::string work = r.text;
-        EXPECT_STREQ(trim_unquote(work.data(), r.unquote), r.expected) << r.text << " " << r.unquote;
-    }
-}
-
 TEST_F(Variables, ValuesAreCopiedAndRegrown) {
     result_items().status_text.assign("0");  // a built-in shows its producer's buffer
     EXPECT_STREQ(get_variable("sql_status"), "0");
