@@ -9,9 +9,9 @@
 # Server settings (host=, port=, user=, bindir= or client=; tests/db/pg_server.sh,
 # tests/db/maria_server.sh) come from SETTINGS FILE or $VEXIL_TEST_PG_ENV
 # ($VEXIL_TEST_MARIA_ENV); a database of its own is made and dropped. The
-# script's own MariaDB sessions read literals as standard SQL (no backslash
-# escapes); vexil's connections keep the server's default, where a backslash
-# is an escape. ODBC: ODBCSYSINI/ODBCINI, else odbc/ beside the binary.
+# script's own MariaDB sessions read SQL as the standard has it ("..." a name,
+# no backslash escapes); vexil's connections keep the server's default, where
+# a backslash in a literal is an escape. ODBC: ODBCSYSINI/ODBCINI, else odbc/ beside the binary.
 # Phases (default ABCD), each on the table as the previous one left it:
 #   A input fields posted unchanged to a TEMPLATE page leave the table unchanged;
 #   B one field changed, default template: exactly that change reaches the table;
@@ -63,14 +63,14 @@ fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/vexil-roundtrip.XXXXXX") || fail "mktemp failed"
 dsn="DRIVER=SQLite3;Database=$work/test.db"
 [[ -n "$pg_database" ]] && dsn="DRIVER=PostgreSQL ANSI;Servername=$pg_host;Port=$pg_port;Database=$pg_database;Username=$pg_user;Password=;SSLmode=disable"
-[[ -n "$maria_database" ]] && dsn="DRIVER=MariaDB;Server=$maria_host;Port=$maria_port;Database=$maria_database;User=$maria_user;Password=;CHARSET=utf8mb4"
+[[ -n "$maria_database" ]] && dsn="DRIVER=MariaDB;Server=$maria_host;Port=$maria_port;Database=$maria_database;User=$maria_user;Password=;CHARSET=utf8mb4;OPTION=2"
 run_psql() { # DATABASE [OPTIONS...]: the SQL on standard input
   PGCONNECT_TIMEOUT=10 PGCLIENTENCODING=UTF8 PGOPTIONS="-c client_min_messages=warning" \
     "$psql" -X -q -v ON_ERROR_STOP=1 -h "$pg_host" -p "$pg_port" -U "$pg_user" -d "$@" -f -
 }
 run_maria() { # DATABASE: the SQL on standard input; rows out, values separated by tabs
   "$mariadb" --no-defaults --batch --raw --skip-column-names --default-character-set=utf8mb4 \
-    --connect-timeout=10 --init-command="SET sql_mode = CONCAT(@@sql_mode, ',NO_BACKSLASH_ESCAPES')" \
+    --connect-timeout=10 --init-command="SET sql_mode = CONCAT(@@sql_mode, ',ANSI_QUOTES,PIPES_AS_CONCAT,NO_BACKSLASH_ESCAPES')" \
     -h "$maria_host" -P "$maria_port" -u "$maria_user" -D "$1"
 }
 run_sql() { # SQL on standard input; rows out, values separated by "|"

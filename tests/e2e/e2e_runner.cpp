@@ -426,7 +426,7 @@ struct Database {
             ";Username=" + user + ";Password=;SSLmode=disable";
     } else {
       dsn = "DRIVER=MariaDB;Server=" + host + ";Port=" + port + ";Database=" + name + ";User=" + user +
-            ";Password=;CHARSET=utf8mb4";
+            ";Password=;CHARSET=utf8mb4;OPTION=2";
     }
   }
   Database(const Database&) = delete;
@@ -457,10 +457,14 @@ struct Database {
               "-d", on.empty() ? name : on, "-f", "-"};
       if (rows) argv.insert(argv.end(), {"-A", "-t", "-F", "|"});
     } else {
-      // Tab-separated rows with NULL written "NULL" (--raw: values as they are).
+      // Tab-separated rows with NULL written "NULL" (--raw: values as they
+      // are). The scripts and checks are read as standard SQL ("..." a name,
+      // || joins texts, a backslash is a character); the program's own
+      // connections keep the server's default mode.
       argv = {client, "--no-defaults", "--batch", "--raw", "--skip-column-names",
-              "--default-character-set=utf8mb4", "-h", host, "-P", port, "-u", user,
-              "-D", on.empty() ? name : on};
+              "--default-character-set=utf8mb4", "--connect-timeout=10",
+              "--init-command=SET sql_mode = CONCAT(@@sql_mode, ',ANSI_QUOTES,PIPES_AS_CONCAT,NO_BACKSLASH_ESCAPES')",
+              "-h", host, "-P", port, "-u", user, "-D", on.empty() ? name : on};
     }
     // HOME is the case directory, so that no start-up file of the user's counts.
     const char* path = std::getenv("PATH");
@@ -517,9 +521,15 @@ Result run_case(const Case& c, const std::string& binary, const std::string& bac
                 const Runner& runner = run) {
   std::optional<Database> db;
   if (c.database) db.emplace(backend, dir);
+  // @QUOTE@: the character that quotes a name on the backend (as the
+  // program writes it into statements); @QUOTE_HTML@: the same in page text.
+  bool backquote = backend == "mariadb";
   auto subst = [&](const std::string& s) {
     std::string r = replace_all(s, "@DIR@", dir);
-    return db ? replace_all(replace_all(r, "@DSN@", db->dsn), "@BACKEND@", backend) : r;
+    if (!db) return r;
+    r = replace_all(replace_all(r, "@DSN@", db->dsn), "@BACKEND@", backend);
+    r = replace_all(r, "@QUOTE_HTML@", backquote ? "`" : "&quot;");
+    return replace_all(r, "@QUOTE@", backquote ? "`" : "\"");
   };
   if (db) db->sql(subst(*c.database), "loading the database script");
   for (const auto& [name, content] : c.files) write_file(fs::path(dir) / name, subst(content));

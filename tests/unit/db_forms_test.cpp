@@ -22,6 +22,7 @@ TEST(Aliases, SplitOffTheSelectList) {
     struct { const char* statement; const char* sent; Strings aliases; } rows[] = {
         {"SELECT 'it''s, AS' AS s FROM t", "SELECT 'it''s, AS' FROM t", {"s"}}, {"SELECT '*' AS x", "SELECT '*'", {"x"}},
         {"SELECT \"a, b\" AS s, c FROM t", "SELECT \"a, b\", c FROM t", {"s", ""}},
+        {"SELECT `a AS b, c` AS s, d FROM t", "SELECT `a AS b, c`, d FROM t", {"s", ""}},  // MariaDB's quoted name
         {"SELECT COALESCE(nick, name) AS s, id AS k FROM c", "SELECT COALESCE(nick, name), id FROM c", {"s", "k"}},
         {"SELECT CAST(a AS TEXT), b AS x FROM t", "SELECT CAST(a AS TEXT), b FROM t", {"", "x"}},
         {"SELECT (SELECT MAX(a) FROM t) AS m FROM u", "SELECT (SELECT MAX(a) FROM t) FROM u", {"m"}},
@@ -60,9 +61,10 @@ TEST(FormOptions, ItemsNamesAndHeadings) {
     Strings got;
     while (char* key = next_option_item(cursor, value)) got.push_back(std::string(key) + "|" + (value ? value : "-"));
     EXPECT_EQ(got, (Strings{"TABLE|customers", "'name'|-", "KEY|id, 'code'", "TEMPLATE|a, b", "city:20|-"}));
-    for (auto [name, written] : {std::pair{"city", "city"}, {" lead", "\" lead\""}, {"", ""}}) {
+    for (auto [name, quote, written] : {std::tuple{"city", '`', "city"}, {" lead", '"', "\" lead\""},
+                                        {"a `b", '`', "`a ``b`"}, {"", '"', ""}}) {
         std::string sql = "x=";
-        append_column_name(sql, name);
+        append_column_name(sql, name, quote);
         EXPECT_EQ(sql, std::string("x=") + written) << name;
     }
     for (auto [name, label] : {std::pair{"a__b", "A  B"}, {"x_1", "X 1"}, {"trailing_", "Trailing "}, {"", ""}})
@@ -75,8 +77,18 @@ TEST_F(DbForms, QbeTakesOnlyLiteralsWithoutQuotes) {
         {"-", false}, {"'it's'", false}, {"'open", false}, {"'a' || 'b'", false}, {"", false},
     };
     for (const auto& row : literals) EXPECT_EQ(is_sql_literal(row.text), row.literal) << row.text;
-    struct { const char* column; bool text; const char* value; const char* condition; } rows[] = {
+    static constexpr SqlDialect standard{false, '"'}, escaping{true, '`'};
+    struct Row { const char* column; bool text; const char* value; const char* condition; SqlDialect dialect = standard; };
+    Row rows[] = {
         {"city", true, "O'Hare", "city='O''Hare'"},
+        // Where backslashes are escapes, each one is doubled, inside the
+        // column's quotes and inside the visitor's own quoted texts alike:
+        // a backslash before a quote cannot end the text early.
+        {"city", true, "C:\\x'\\", "city='C:\\x''\\'"},
+        {"city", true, "C:\\x'\\", "city='C:\\\\x''\\\\'", escaping},
+        {"city", true, "LIKE 'a\\'' OR 1=1 -- '", "city LIKE 'a\\\\'' OR 1=1 -- '", escaping},
+        {"city", true, "IN ('\\', 'b')", "city IN ('\\\\', 'b')", escaping},
+        {"first name", true, "Ann", "`first name`='Ann'", escaping},
         {"city", true, "!= x", "city<>'x'"},
         {"city", true, "a$b", "city='a\\$b'"},
         {"first name", true, "Ann", "\"first name\"='Ann'"},
@@ -99,7 +111,7 @@ TEST_F(DbForms, QbeTakesOnlyLiteralsWithoutQuotes) {
     };
     for (const auto& row : rows) {
         std::string sql;
-        Status status = append_search_condition(sql, row.column, row.text, row.value);
+        Status status = append_search_condition(sql, row.column, row.text, row.value, row.dialect);
         EXPECT_EQ(sql, row.condition ? row.condition : "") << row.value;
         EXPECT_EQ(status.is_ok() ? "" : status.message(),
                   row.condition ? "" : "Invalid search value for " + std::string(row.column)) << row.value;

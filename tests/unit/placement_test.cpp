@@ -59,6 +59,13 @@ TEST_F(Placing, StatementsTakeValuesFromOutsideAsData) {
     EXPECT_EQ(statement("SELECT '$long$'").find("refused: "), 0u) << "a statement that does not fit is refused whole";
     run_policy().locked = false;  // an open run places values as they are
     EXPECT_EQ(statement("WHERE id=$bad$"), "WHERE id=1 OR 1=1");
+    // but a value right after an opening quote stays one text there too, its
+    // backslashes doubled where the database reads them as escapes.
+    EXPECT_EQ(statement("WHERE a='$bs$'"), "WHERE a='a\\''b'");
+    EXPECT_EQ(statement("WHERE a='$bs$'", true), "WHERE a='a\\\\''b'");
+    set_variable("dir", "C:\\new\\");
+    EXPECT_EQ(statement("WHERE a='$dir$' OR a=E'$dir$'"), "WHERE a='C:\\new\\' OR a=E'C:\\\\new\\\\'");
+    EXPECT_EQ(statement("WHERE a='$dir$'", true), "WHERE a='C:\\\\new\\\\'");
 }
 
 TEST_F(Placing, CommandLinesQuoteValuesForTheShell) {
