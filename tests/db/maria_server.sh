@@ -58,6 +58,7 @@ die() {
   stop_server
   fail "$*"
 }
+trap 'die "interrupted"' INT TERM HUP
 
 # The server runs as the user that runs the tests (root included: it is
 # told so). Durability is of no use to throw-away test databases; speed is.
@@ -76,6 +77,7 @@ for _ in 1 2 3 4 5 6; do
     --socket="$rundir/sock" --pid-file="$rundir/pid" --log-error="$rundir/log" \
     --max-connections=60 </dev/null >/dev/null 2>&1 &
   pid=$!
+  echo "$pid" >"$rundir/pid"  # the server writes the same number (it does not fork)
   # Up when the client gets an answer over TCP; a server that ended (the
   # port was taken meanwhile) is tried again on another port.
   for _ in $(seq 300); do
@@ -89,8 +91,7 @@ for _ in 1 2 3 4 5 6; do
   wait "$pid" 2>/dev/null
 done
 [[ -n $started ]] || die "the MariaDB server did not start"
-# The pid file may be written a moment after the first answer.
-[[ -s $rundir/pid ]] || echo "$pid" >"$rundir/pid"
+trap - INT TERM HUP
 printf 'host=127.0.0.1\nport=%s\nuser=vexil\nclient=%s\nrundir=%s\n' \
   "$port" "$client" "$rundir" >"$env_file"
 echo "MariaDB test server running on 127.0.0.1:$port (data $rundir/data)"
