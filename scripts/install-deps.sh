@@ -18,6 +18,9 @@ packages=(
   sqlite3
   postgresql
   odbc-postgresql
+  mariadb-server
+  mariadb-client
+  odbc-mariadb
   libfcgi-dev
   libfcgi-bin
   lighttpd
@@ -55,7 +58,7 @@ export DEBIAN_FRONTEND=noninteractive
 "${SUDO[@]}" apt-get update -q
 "${SUDO[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
 
-# The postgresql package may create and start a default cluster, and the
-# lighttpd package may start a server on port 80. The tests start their own
-# servers on free loopback ports and rely on neither.
+# The postgresql and mariadb-server packages may create and start a default
+# server, and the lighttpd package may start a server on port 80. The tests
+# start their own servers on free loopback ports and rely on none of them.
 echo "install-deps: done"

@@ -1,6 +1,7 @@
 // Alias extraction: walks the statement outside quoted literals, keeping the
-// depth of parentheses, so that a comma, " AS " or " FROM " inside a text or
-// a function call is taken as part of the item it stands in.
+// depth of parentheses, so that a comma, " AS " or " FROM " inside a text, a
+// quoted name ("..." or MariaDB's `...`) or a function call is taken as part
+// of the item it stands in.
 #include "db/aliases.hpp"
 
 #include "base/text.hpp"
@@ -22,7 +23,7 @@ struct SqlCursor {
     // doubled quote inside closes and reopens it).
     void step() {
         char c = text[pos];
-        if (c == '\'' || c == '"') {
+        if (c == '\'' || c == '"' || c == '`') {
             std::size_t close = text.find(c, pos + 1);
             pos = close == std::string_view::npos ? text.size() : close + 1;
             return;

@@ -226,7 +226,7 @@ bool keeps_backslashes(SQLHDBC dbc) {
 // Whether a connected database reads "\" in quoted literals as an escape:
 // not SQLite, not PostgreSQL while its plain literals keep backslashes (its
 // E'...' literals are recognised where values are placed), and everything
-// else to be safe.
+// else (MariaDB and MySQL by default) to be safe.
 bool reads_backslash_escapes(SQLHDBC dbc) {
     SQLCHAR name[64] = {0};
     SQLSMALLINT length = 0;
@@ -235,6 +235,20 @@ bool reads_backslash_escapes(SQLHDBC dbc) {
     if (starts_with_keyword(dbms, "SQLite")) return false;
     if (starts_with_keyword(dbms, "PostgreSQL")) return !keeps_backslashes(dbc);
     return true;
+}
+
+// The character the driver names for quoting names: the double quote for
+// SQLite and PostgreSQL, the backquote for MariaDB (whose double quotes
+// make a text by default). A driver that names none, or more than one
+// character, gets the standard double quote.
+char identifier_quote(SQLHDBC dbc) {
+    SQLCHAR quote[8] = {0};
+    SQLSMALLINT length = 0;
+    if (!succeeded(SQLGetInfo(dbc, SQL_IDENTIFIER_QUOTE_CHAR, quote, sizeof quote, &length)) || length != 1 ||
+        quote[0] == ' ') {
+        return '"';
+    }
+    return static_cast<char>(quote[0]);
 }
 
 // Makes `slot` the current one and, the first time, one of this run's.
@@ -264,7 +278,8 @@ Status connect_slot(int slot, std::string_view connect_text, ResultText& result_
     cache.connect_texts[slot].assign(connect_text);
     cache.folders[std::size_t(slot)] = working_folder();
     db_session().unproven[slot] = false;
-    cache.backslash_escapes[std::size_t(slot)] = reads_backslash_escapes(cache.connections[slot].get());
+    SQLHDBC dbc = cache.connections[slot].get();
+    cache.dialects[std::size_t(slot)] = SqlDialect{reads_backslash_escapes(dbc), identifier_quote(dbc)};
     return Status::ok();
 }
 
@@ -482,11 +497,11 @@ Status check_connect_text_length(std::string_view connect_text) {
 
 bool run_time_is_up() { return seconds_left() == 0 || db_session().connections->watchdog.expired(); }
 
-bool backslash_escapes(const char* connect_text) {
+SqlDialect sql_dialect(const char* connect_text) {
     ResultText ignored;
-    if (!open_connection(connect_text, ignored).is_ok()) return true;
+    if (!open_connection(connect_text, ignored).is_ok()) return SqlDialect{};
     DbSession& db = db_session();
-    return db.connections->backslash_escapes[std::size_t(db.current_slot)];
+    return db.connections->dialects[std::size_t(db.current_slot)];
 }
 
 DbStatus execute_statement(const char* connect_text, char* statement, ResultText& result_text,
@@ -523,6 +538,23 @@ DbStatus execute_statement(const char* connect_text, char* statement, ResultText
     return finish_without_result(statement, result_text, affected_rows);
 }
 
+namespace {
+// A value longer than its buffer ends one character before the buffer's
+// end, as ODBC has it. Some drivers (MariaDB's) fill the whole length they
+// were given and put the terminator in the spare byte after it; the value
+// is cut back to what any driver gives. Columns of outer levels, untouched
+// since their own fetch, stay as they are.
+void cut_truncated_values() {
+    DbSession& db = db_session();
+    for (int i = 0; i < db.column_count; ++i) {
+        ResultColumn& entry = db.columns[i];
+        if (!entry.indicator || entry.size < 2) continue;
+        SQLLEN length = *entry.indicator;
+        if (length == SQL_NO_TOTAL || length >= entry.size - 1) entry.value[std::size_t(entry.size - 2)] = '\0';
+    }
+}
+}  // namespace
+
 DbStatus fetch_row() {
     DbSession& db = db_session();
     StatementHandle& stmt = db.statements[db.current_level];
@@ -532,7 +564,10 @@ DbStatus fetch_row() {
         RunningStatement watched(db.connections->watchdog, stmt.get());
         rc = SQLFetch(stmt.get());
     }
-    if (succeeded(rc) && !db.connections->watchdog.expired()) return kDbRow;
+    if (succeeded(rc) && !db.connections->watchdog.expired()) {
+        cut_truncated_values();
+        return kDbRow;
+    }
     DbStatus status = kDbNoRows;
     if (db.connections->watchdog.expired()) {
         result_items().result_text.assign("The page's time limit was reached; the rows were cut short.");

@@ -101,6 +101,17 @@ struct ResultColumn {
 
 inline constexpr int kConnectionSlots = 3;
 
+// What a statement built for a database must heed: whether the database
+// reads a backslash inside a quoted literal as an escape character, and the
+// character that quotes a name (a column name with a blank). The defaults
+// hold for a database that cannot be asked: backslashes doubled (a doubled
+// one may show twice, a single one could end a literal early) and the
+// standard double quote.
+struct SqlDialect {
+    bool backslash_escapes = true;
+    char identifier_quote = '"';
+};
+
 // The connections: the environment handle and up to three connections,
 // found again by their whole connect text. A CGI run has its own, closed at
 // its end; a persistent worker keeps one set from request to request.
@@ -117,7 +128,7 @@ struct DbConnections {
     // name its database file relative to it, and a worker's requests may
     // run in different folders.
     std::array<std::string, kConnectionSlots> folders;
-    std::array<bool, kConnectionSlots> backslash_escapes{};  // the database reads "\" in quotes as an escape
+    std::array<SqlDialect, kConnectionSlots> dialects{};
 };
 
 // The session of a run: its statements and bound columns, and which of the
@@ -165,10 +176,10 @@ Status check_connect_text_length(std::string_view connect_text);
 DbStatus execute_statement(const char* connect_text, char* statement, ResultText& result_text,
                            int& affected_rows);
 
-// Whether the database behind connect_text treats a backslash inside a
-// quoted literal as an escape character (connecting when needed). Unknown
-// databases, and a connection that fails, count as treating it so.
-bool backslash_escapes(const char* connect_text);
+// The dialect of the database behind connect_text (connecting when needed):
+// an unknown database reads backslashes as escapes; a connection that fails
+// gives the defaults.
+SqlDialect sql_dialect(const char* connect_text);
 
 // Fetches the next row of the current level's statement: kDbRow, or
 // kDbNoRows once none is left, or kDbFailed with the driver's diagnostic in

@@ -108,12 +108,22 @@ Status require_connection() {
     return Status::ok();
 }
 
+SqlDialect statement_dialect() {
+    ResultItems& r = result_items();
+    if (r.connection_refused || r.connection_text == nullptr || r.connection_text[0] == '\0') return SqlDialect{};
+    expand_connection_text();
+    if (r.connection_refused) return SqlDialect{};
+    return sql_dialect(r.connection_text);
+}
+
 void execute_substituted(const char* statement) {
     ResultItems& r = result_items();
     // The statement is substituted from a copy: the SQL buffer keeps the
     // text as written (an update form may append its WHERE clause to it).
     std::string source(statement);
-    bool escapes = is_locked_run() && backslash_escapes(r.connection_text);
+    // Only a statement with a reference may get a value that needs its
+    // backslashes doubled; any other runs without connecting first.
+    bool escapes = source.find('$') != std::string::npos && sql_dialect(r.connection_text).backslash_escapes;
     Status placed = substitute_statement(source.data(), r.statement_text.data(), r.statement_text.bytes(), escapes);
     r.statement_text.sync_length();
     if (placed.is_ok() && r.statement_text.view().find_first_not_of(" \t\r\n") == std::string_view::npos) {

@@ -55,6 +55,11 @@ DbStatus fetch_next_row(bool count);
 int row_number();
 void restore_row_number(int row);
 
+// The dialect of the database the next statement goes to (connecting when
+// needed), for the commands that build statements. Without a connect text
+// that may be used, when no statement will run, the defaults.
+SqlDialect statement_dialect();
+
 // Substitutes the statement (with the options of SQL statements) into the
 // statement text and executes it on the current level, leaving the status,
 // the outcome text and the row count in the result items.

@@ -135,18 +135,20 @@ FoundReference find_next_reference(char* text) {
 }
 
 // Appends value to dest (of dest_size bytes, holding `length` characters)
-// with every "'" written twice, cut to fit. The value may already lie at
-// the end of the destination (built there as the work area): then it is
-// widened in place from its end backwards.
+// with every "'" written twice, and every "\" too given `backslashes`, cut
+// to fit. The value may already lie at the end of the destination (built
+// there as the work area): then it is widened in place from its end
+// backwards.
 std::size_t append_doubling_quotes(char* dest, std::size_t dest_size, std::size_t length,
-                                   std::string_view value) {
+                                   std::string_view value, bool backslashes) {
+    auto doubled = [backslashes](char c) { return c == '\'' || (backslashes && c == '\\'); };
     std::size_t room = dest_size - 1 - length;
     // How many characters of the value fit once doubled, and whether the
-    // last of them is a quote of which only one half fits.
+    // last of them is one of which only one half fits.
     std::size_t used = 0, out = 0;
     bool half = false;
     while (used < value.size()) {
-        std::size_t need = value[used] == '\'' ? 2 : 1;
+        std::size_t need = doubled(value[used]) ? 2 : 1;
         if (out + need > room) {
             half = need == 2 && out + 1 == room;
             break;
@@ -158,19 +160,19 @@ std::size_t append_doubling_quotes(char* dest, std::size_t dest_size, std::size_
     std::size_t total = out + (half ? 1 : 0);
     if (value.data() == base) {
         std::size_t w = total;
-        if (half) base[--w] = '\'';
+        if (half) base[--w] = value[used];
         for (std::size_t r = used; r > 0; --r) {
             char c = base[r - 1];
             base[--w] = c;
-            if (c == '\'') base[--w] = '\'';
+            if (doubled(c)) base[--w] = c;
         }
     } else {
         std::size_t w = 0;
         for (std::size_t r = 0; r < used; ++r) {
             base[w++] = value[r];
-            if (value[r] == '\'') base[w++] = '\'';
+            if (doubled(value[r])) base[w++] = value[r];
         }
-        if (half) base[w++] = '\'';
+        if (half) base[w++] = value[used];
     }
     base[total] = '\0';
     return length + total;
@@ -227,6 +229,14 @@ std::string_view trimmed(std::string_view t) {
     while (!t.empty() && (t.front() == ' ' || t.front() == '\t')) t.remove_prefix(1);
     while (!t.empty() && (t.back() == ' ' || t.back() == '\t')) t.remove_suffix(1);
     return t;
+}
+
+// The characters a value right after an opening "'" gets doubled: the
+// quote, and the backslash where the literal reads it as an escape.
+const char* sql_doubled(const Placement& place) {
+    bool backslashes = place.kind == Placement::kSql && place.quote == '\'' &&
+                       (place.backslash_escapes || place.escape_string);
+    return backslashes ? "'\\" : "'";
 }
 
 // A value from outside in a statement: one literal inside quotes, a number
@@ -338,8 +348,9 @@ bool substitute_in_place(char* text, char* dest, std::size_t dest_size, int opti
             if (!place_value(place, std::string(value), name.c_str(), placed)) return filled;
             append(placed);
         } else if ((options & kSubstSqlQuotes) && length > 0 && dest[length - 1] == '\'' &&
-                   value.find('\'') != std::string_view::npos && !(state.value_placed && is_locked_run())) {
-            length = append_doubling_quotes(dest, dest_size, length, value);
+                   value.find_first_of(sql_doubled(place)) != std::string_view::npos &&
+                   !(state.value_placed && is_locked_run())) {
+            length = append_doubling_quotes(dest, dest_size, length, value, sql_doubled(place)[1] != '\0');
             advance_quotes(place, std::string_view(dest + start, length - start));
         } else if (value.data() == dest + length) {
             length += value.size();  // already built in place

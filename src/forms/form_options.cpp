@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "base/scratch.hpp"
+#include "db/sql_command.hpp"
 #include "expr/substitute.hpp"
 
 namespace vexil {
@@ -91,11 +92,22 @@ ColumnItem parse_column_item(char* item) {
     return column;
 }
 
-void append_column_name(std::string& sql, std::string_view name) {
-    bool blank = name.find(' ') != std::string_view::npos;
-    if (blank) sql += '"';
-    sql += name;
-    if (blank) sql += '"';
+void append_column_name(std::string& sql, std::string_view name, char quote) {
+    if (name.find(' ') == std::string_view::npos) {
+        sql += name;
+        return;
+    }
+    sql += quote;
+    for (char c : name) {
+        if (c == quote) sql += c;
+        sql += c;
+    }
+    sql += quote;
+}
+
+char column_name_quote(std::string_view name) {
+    if (name.find(' ') == std::string_view::npos) return '"';
+    return statement_dialect().identifier_quote;
 }
 
 }  // namespace vexil

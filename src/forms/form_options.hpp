@@ -31,8 +31,14 @@ struct ColumnItem {
 // Reads a column item, leaving the bare column name in `item` (in place).
 ColumnItem parse_column_item(char* item);
 
-// Appends a column name to a statement: between double quotes when it holds
-// a blank (a name that is no plain SQL identifier), as it is otherwise.
-void append_column_name(std::string& sql, std::string_view name);
+// Appends a column name to a statement: between `quote` characters (the
+// database's, a quote inside written twice) when it holds a blank (a name
+// that is no plain SQL identifier), as it is otherwise.
+void append_column_name(std::string& sql, std::string_view name, char quote);
+
+// The character that quotes `name` for the database the statements go to:
+// the database is asked (connecting when needed) only for a name that holds
+// a blank, the one kind that is quoted.
+char column_name_quote(std::string_view name);
 
 }  // namespace vexil

@@ -47,10 +47,13 @@ char* build_option_list_statement(char* text) {
     }
     while (*p == ' ') ++p;
 
+    // The name: a quoted one ("..." or MariaDB's `...`) to its closing
+    // quote, else up to the first blank.
     std::string_view rest(p);
     std::string_view name;
-    if (!rest.empty() && rest[0] == '"') {
-        std::size_t close = rest.find('"', 1);
+    bool quoted = !rest.empty() && (rest[0] == '"' || rest[0] == '`');
+    if (quoted) {
+        std::size_t close = rest.find(rest[0], 1);
         name = close == std::string_view::npos ? rest : rest.substr(0, close + 1);
     } else {
         name = rest.substr(0, rest.find(' '));
@@ -67,9 +70,9 @@ char* build_option_list_statement(char* text) {
     sql.append(" ORDER BY ");
     sql.append(name);
 
-    if (!name.empty() && name[0] == '"') {
+    if (quoted) {
         std::string field(name.substr(1));
-        if (!field.empty() && field.back() == '"') field.pop_back();
+        if (!field.empty() && field.back() == name[0]) field.pop_back();
         for (char& c : field) {
             if (c == ' ') c = '_';
         }

@@ -159,12 +159,13 @@ bool has_valid_form(const SearchOperator& op, std::string_view value, bool quote
 }
 
 // Appends a search value: quotes doubled when it is written between quotes,
-// every "$" escaped for the substitution that follows.
-void append_value(std::string& sql, std::string_view value, bool quoted) {
+// backslashes doubled for a database that reads them as escapes, every "$"
+// escaped for the substitution that follows.
+void append_value(std::string& sql, std::string_view value, bool quoted, bool backslash_escapes) {
     for (char c : value) {
         if (c == '$') sql += '\\';
         sql += c;
-        if (quoted && c == '\'') sql += '\'';
+        if ((quoted && c == '\'') || (backslash_escapes && c == '\\')) sql += c;
     }
 }
 
@@ -225,7 +226,12 @@ Status add_condition(QbeQuery& query, char* item) {
     std::string_view found = lookup_value(item);
     if (found.empty() || found == kEmptyMark) return Status::ok();
     std::string condition;
-    if (Status s = append_search_condition(condition, item, column.text, found); !s.is_ok()) return s;
+    // The database is asked only when the name is quoted or the value holds
+    // a backslash.
+    bool ask = std::string_view(item).find(' ') != std::string_view::npos ||
+               found.find('\\') != std::string_view::npos;
+    SqlDialect dialect = ask ? statement_dialect() : SqlDialect{};
+    if (Status s = append_search_condition(condition, item, column.text, found, dialect); !s.is_ok()) return s;
     if (query.conditions > 0) query.sql += " AND ";
     query.sql += condition;
     ++query.conditions;
@@ -264,7 +270,7 @@ Status build_query(char* options_text, TextBuffer<kStatementSize>& dest) {
 }  // namespace
 
 Status append_search_condition(std::string& sql, std::string_view column, bool text_column,
-                               std::string_view value) {
+                               std::string_view value, const SqlDialect& dialect) {
     const SearchOperator& op = choose_operator(value);
     std::string_view rest = value.substr(op.skip);
     while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t')) rest.remove_prefix(1);
@@ -272,10 +278,10 @@ Status append_search_condition(std::string& sql, std::string_view column, bool t
     if (!has_valid_form(op, rest, quoted)) {
         return Status::failure("Invalid search value for %.*s", int(column.size()), column.data());
     }
-    append_column_name(sql, column);
+    append_column_name(sql, column, dialect.identifier_quote);
     sql += op.written;
     if (quoted) sql += '\'';
-    append_value(sql, rest, quoted);
+    append_value(sql, rest, quoted, dialect.backslash_escapes);
     if (quoted) sql += '\'';
     return Status::ok();
 }

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "base/status.hpp"
+#include "db/odbc_session.hpp"
 
 namespace vexil {
 
@@ -16,13 +17,16 @@ namespace vexil {
 char* build_qbe_statement(char* options);
 
 // Appends the condition for a column whose search field holds `value` (not
-// empty): the column's name, the operator the value begins with, and the
-// value, between single quotes (inner ones doubled) for a text column except
-// after LIKE, IN and BETWEEN. Fails ("Invalid search value for <column>")
-// when a value written without quotes is no literal of the form its operator
-// requires; sql is then left as it was.
+// empty): the column's name (quoted as `dialect` has it), the operator the
+// value begins with, and the value, between single quotes (inner ones
+// doubled) for a text column except after LIKE, IN and BETWEEN. Where the
+// database reads backslashes as escapes, every backslash of the value is
+// doubled too: all of them lie inside quoted texts, which then hold exactly
+// what was typed. Fails ("Invalid search value for <column>") when a value
+// written without quotes is no literal of the form its operator requires;
+// sql is then left as it was.
 Status append_search_condition(std::string& sql, std::string_view column, bool text_column,
-                               std::string_view value);
+                               std::string_view value, const SqlDialect& dialect);
 
 // Whether text is a single literal: a number, or a single-quoted text whose
 // inner quotes are doubled.

@@ -40,7 +40,7 @@ const char* script_name() {
 
 // "name='$name$'" for a text column, "name=$name$" otherwise.
 void append_assignment(std::string& sql, std::string_view name, bool text) {
-    append_column_name(sql, name);
+    append_column_name(sql, name, column_name_quote(name));
     sql += text ? "='$" : "=$";
     sql += name;
     sql += text ? "$'" : "$";

@@ -2,21 +2,24 @@
 # Update form round trip: renders a page with UPDATEFORM (CGI GET), reads the
 # first form's fields as a browser does, posts them back (CGI POST) and
 # compares the table before and after.
-# Usage: update_roundtrip.sh [--locked] [--phases LETTERS] <vexil binary> sqlite|postgresql [SETTINGS FILE]
+# Usage: update_roundtrip.sh [--locked] [--phases LETTERS] <vexil binary> sqlite|postgresql|mariadb [SETTINGS FILE]
 # --locked: locked web runs (templates in a template folder that name their
 # database, a site key that signs the forms); otherwise open runs that take
 # the database from the request.
-# PostgreSQL server settings (host=, port=, user=, bindir=; tests/db/pg_server.sh)
-# come from SETTINGS FILE or $VEXIL_TEST_PG_ENV; a database of its own is made
-# and dropped. ODBC: ODBCSYSINI/ODBCINI, else odbc/ beside the binary.
+# Server settings (host=, port=, user=, bindir= or client=; tests/db/pg_server.sh,
+# tests/db/maria_server.sh) come from SETTINGS FILE or $VEXIL_TEST_PG_ENV
+# ($VEXIL_TEST_MARIA_ENV); a database of its own is made and dropped. The
+# script's own MariaDB sessions read SQL as the standard has it ("..." a name,
+# no backslash escapes); vexil's connections keep the server's default, where
+# a backslash in a literal is an escape. ODBC: ODBCSYSINI/ODBCINI, else odbc/ beside the binary.
 # Phases (default ABCD), each on the table as the previous one left it:
 #   A input fields posted unchanged to a TEMPLATE page leave the table unchanged;
 #   B one field changed, default template: exactly that change reaches the table;
 #   C a text area posted unchanged to a FILE page leaves the table unchanged;
 #   D KEY list of 40 columns: an error and no form, or the post changes its own
 #     row only, not the one differing in the last key only.
-# Stored texts: both quote kinds, & < >, literal &amp; &lt; &#38;, backslashes,
-# UTF-8, an empty value. Browser reading: named INPUTs (no buttons, unchecked
+# Stored texts: both quote kinds, & < >, literal &amp; &lt; &#38;, backslashes
+# (one before a quote too), UTF-8, an empty value. Browser reading: named INPUTs (no buttons, unchecked
 # boxes skipped) and TEXTAREAs in page order; character references decoded; a
 # text area drops the newline after its start tag and sends CR LF line breaks.
 # Exit: 0 pass, 1 fail, 77 missing tool or server (fail if VEXIL_REQUIRE_ALL=1).
@@ -24,21 +27,30 @@ set -uo pipefail
 export LC_ALL=C
 fail() { echo "FAIL: $*"; exit 1; }
 skip() { [[ "${VEXIL_REQUIRE_ALL:-}" == 1 ]] && fail "$1 (VEXIL_REQUIRE_ALL=1 does not allow skipping)"; echo "SKIP: $1"; exit 77; }
-usage() { fail "usage: $0 [--locked] [--phases LETTERS] <vexil binary> sqlite|postgresql [settings file]"; }
+usage() { fail "usage: $0 [--locked] [--phases LETTERS] <vexil binary> sqlite|postgresql|mariadb [settings file]"; }
 phases=ABCD locked=
 [[ "${1:-}" == --locked ]] && { locked=1; shift; }
 [[ "${1:-}" == --phases ]] && { [[ $# -ge 2 && "$2" =~ ^[ABCD]+$ ]] || usage; phases=$2; shift 2; }
 [[ $# -ge 2 && $# -le 3 ]] || usage
-binary=$1 backend=$2 settings=${3:-${VEXIL_TEST_PG_ENV:-}}
-[[ "$backend" == sqlite || "$backend" == postgresql ]] || usage
+binary=$1 backend=$2
+[[ "$backend" == sqlite || "$backend" == postgresql || "$backend" == mariadb ]] || usage
+if [[ "$backend" == mariadb ]]; then settings=${3:-${VEXIL_TEST_MARIA_ENV:-}}; else settings=${3:-${VEXIL_TEST_PG_ENV:-}}; fi
 [[ -f "$binary" && -x "$binary" ]] || fail "not an executable file: $binary"
 bindir=$(cd "$(dirname "$binary")" && pwd -P) && binary=$bindir/$(basename "$binary")
 for tool in awk sed cmp mktemp; do command -v $tool >/dev/null || skip "$tool is not installed"; done
 [[ -z "${ODBCSYSINI:-}" && -f "$bindir/odbc/odbcinst.ini" ]] && export ODBCSYSINI=$bindir/odbc ODBCINI=$bindir/odbc/odbc.ini
 setting() { sed -n "s/^$1=//p" "$settings" 2>/dev/null | head -n 1; }
-pg_database= passed=0
+pg_database= maria_database= passed=0
 if [[ "$backend" == sqlite ]]; then
   command -v sqlite3 >/dev/null || skip "sqlite3 is not installed"
+elif [[ "$backend" == mariadb ]]; then
+  [[ -n "$settings" ]] || skip "no MariaDB test server: no settings file and VEXIL_TEST_MARIA_ENV is not set"
+  maria_port=$(setting port)
+  [[ -n "$maria_port" ]] || skip "no MariaDB test server: $settings does not exist or names no port"
+  maria_host=$(setting host) maria_user=$(setting user) mariadb=$(setting client)
+  maria_host=${maria_host:-127.0.0.1} maria_user=${maria_user:-vexil}
+  [[ -n "$mariadb" && -x "$mariadb" ]] || mariadb=$(command -v mariadb) || skip "the mariadb client is not installed"
+  maria_database=vx_roundtrip_$$_$RANDOM
 else
   [[ -n "$settings" ]] || skip "no PostgreSQL test server: no settings file and VEXIL_TEST_PG_ENV is not set"
   pg_port=$(setting port)
@@ -51,20 +63,32 @@ fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/vexil-roundtrip.XXXXXX") || fail "mktemp failed"
 dsn="DRIVER=SQLite3;Database=$work/test.db"
 [[ -n "$pg_database" ]] && dsn="DRIVER=PostgreSQL ANSI;Servername=$pg_host;Port=$pg_port;Database=$pg_database;Username=$pg_user;Password=;SSLmode=disable"
+[[ -n "$maria_database" ]] && dsn="DRIVER=MariaDB;Server=$maria_host;Port=$maria_port;Database=$maria_database;User=$maria_user;Password=;CHARSET=utf8mb4;OPTION=2"
 run_psql() { # DATABASE [OPTIONS...]: the SQL on standard input
   PGCONNECT_TIMEOUT=10 PGCLIENTENCODING=UTF8 PGOPTIONS="-c client_min_messages=warning" \
     "$psql" -X -q -v ON_ERROR_STOP=1 -h "$pg_host" -p "$pg_port" -U "$pg_user" -d "$@" -f -
 }
+run_maria() { # DATABASE: the SQL on standard input; rows out, values separated by tabs
+  "$mariadb" --no-defaults --batch --raw --skip-column-names --default-character-set=utf8mb4 \
+    --connect-timeout=10 --init-command="SET sql_mode = CONCAT(@@sql_mode, ',ANSI_QUOTES,PIPES_AS_CONCAT,NO_BACKSLASH_ESCAPES')" \
+    -h "$maria_host" -P "$maria_port" -u "$maria_user" -D "$1"
+}
 run_sql() { # SQL on standard input; rows out, values separated by "|"
-  if [[ "$backend" == sqlite ]]; then sqlite3 -bail -batch -separator '|' "$work/test.db"; else run_psql "$pg_database" -A -t -F '|'; fi
+  case $backend in
+    sqlite) sqlite3 -bail -batch -separator '|' "$work/test.db" ;;
+    postgresql) run_psql "$pg_database" -A -t -F '|' ;;
+    mariadb) run_maria "$maria_database" | tr '\t' '|'; return "${PIPESTATUS[0]}" ;;
+  esac
 }
 sql_to() { run_sql >"$1" 2>"$1.err" || { cat "$1.err"; fail "$2 failed"; }; } # FILE WHAT: SQL on stdin, rows into FILE
 on_exit() {
   [[ -n "$pg_database" ]] && echo "DROP DATABASE IF EXISTS $pg_database WITH (FORCE);" | run_psql postgres >/dev/null 2>&1
+  [[ -n "$maria_database" ]] && echo "DROP DATABASE IF EXISTS $maria_database;" | run_maria mysql >/dev/null 2>&1
   if [[ $passed -eq 1 ]]; then rm -rf "$work"; else echo "Files kept: $work"; fi
 }
 trap on_exit EXIT
 [[ -n "$pg_database" ]] && { echo "CREATE DATABASE $pg_database;" | run_psql postgres >"$work/create.log" 2>&1 || { cat "$work/create.log"; fail "cannot create database $pg_database on $pg_host:$pg_port"; }; }
+[[ -n "$maria_database" ]] && { echo "CREATE DATABASE $maria_database;" | run_maria mysql >"$work/create.log" 2>&1 || { cat "$work/create.log"; fail "cannot create database $maria_database on $maria_host:$maria_port"; }; }
 
 cafe=$'caf\xc3\xa9' cup=$'\xe2\x98\x95' naive=$'na\xc3\xafve' uber=$'\xc3\xbcber'
 title1="O''Brien & \"Sons\" <b>bold</b> &amp; C:\\dir $cafe $cup $naive"
@@ -220,7 +244,7 @@ unchanged() { # L WHAT FIELD...: post the form of page L unchanged; table unchan
 phase_a() { unchanged a "input fields" id code title note; }
 phase_c() { unchanged c "text area" id code body; }
 phase_b() {
-  local t="New <title> & \"q\" 'x' $cafe &amp; end"
+  local t="New <title> & \"q\" 'x' $cafe &amp; C:\\new\\' end\\"
   render page_b form_b.htm
   expected "$work/b_expected.rows" "$item_query" "UPDATE item SET title = '${t//\'/\'\'}' WHERE id = 1;"
   grep -q "^1|[^|]*|New <title>" "$work/b_expected.rows" || fail "the expected rows of B lack the change"

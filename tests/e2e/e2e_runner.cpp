@@ -1,5 +1,5 @@
 // End-to-end test runner (tests/e2e/README.md describes the case format).
-//   e2e_runner [--backend sqlite|postgresql] <vexil binary> <case file>
+//   e2e_runner [--backend sqlite|postgresql|mariadb] <vexil binary> <case file>
 //     runs one case in a fresh process and temporary directory;
 //   e2e_runner --in-process <vexil binary> <case file>...
 //     runs each case in a fresh process and as a vexil::run_program call in
@@ -9,7 +9,7 @@
 //     (vexil --fastcgi <socket> --workers 1) with cgi-fcgi.
 // Either of the last two must give what a fresh process gives and what the
 // case expects. Exit status: 0 pass, 1 fail (a malformed case file too), 77
-// skipped (a missing PostgreSQL server or cgi-fcgi, unless VEXIL_REQUIRE_ALL=1).
+// skipped (a missing database server or cgi-fcgi, unless VEXIL_REQUIRE_ALL=1).
 
 #include <fcntl.h>
 #include <poll.h>
@@ -64,6 +64,8 @@ struct Case {
   int exit_code = 0;
   bool stderr_allowed = false;
 };
+
+bool is_backend(const std::string& b) { return b == "sqlite" || b == "postgresql" || b == "mariadb"; }
 
 bool require_all() {
   const char* s = std::getenv("VEXIL_REQUIRE_ALL");
@@ -182,7 +184,7 @@ Case parse_case(const std::string& text) {
       for (const std::string& l : lines_of(s.content)) {
         std::string b = trim(l);
         if (b.empty()) continue;
-        if (b != "sqlite" && b != "postgresql") throw bad("unknown backend '" + b + "'");
+        if (!is_backend(b)) throw bad("unknown backend '" + b + "'");
         c.backends.insert(b);
       }
       if (c.backends.empty()) throw bad("backends names no backend");
@@ -387,9 +389,9 @@ Strings flat(const Env& m) {
 // --- Databases --------------------------------------------------------------
 
 // A fresh database for one case: the file test.db for sqlite, a new database
-// on the test server for postgresql (dropped by the destructor).
+// on the test server for postgresql and mariadb (dropped by the destructor).
 struct Database {
-  std::string backend, dir, dsn, psql = "psql", host, port, user, name;
+  std::string backend, dir, dsn, client, host, port, user, name;
 
   Database(const std::string& backend_name, const std::string& case_dir)
       : backend(backend_name), dir(case_dir) {
@@ -397,34 +399,45 @@ struct Database {
       dsn = "DRIVER=SQLite3;Database=" + dir + "/test.db";
       return;
     }
-    const char* env_file = std::getenv("VEXIL_TEST_PG_ENV");
+    bool pg = backend == "postgresql";
+    const char* variable = pg ? "VEXIL_TEST_PG_ENV" : "VEXIL_TEST_MARIA_ENV";
+    const char* env_file = std::getenv(variable);
     Env set;
     for (const std::string& l : lines_of(read_file(env_file ? env_file : "").value_or(""))) {
       std::size_t eq = l.find('=');
       if (eq != std::string::npos) set[trim(l.substr(0, eq))] = trim(l.substr(eq + 1));
     }
     if (!set.count("port")) {
-      std::string why = "no PostgreSQL test server (no port in the file VEXIL_TEST_PG_ENV names)";
+      std::string why = std::string("no ") + (pg ? "PostgreSQL" : "MariaDB") +
+                        " test server (no port in the file " + variable + " names)";
       if (require_all()) throw Failure{why + "; VEXIL_REQUIRE_ALL=1"};
       throw Skip{why};
     }
     host = set.emplace("host", "127.0.0.1").first->second;
     port = set["port"];
-    user = set.emplace("user", "postgres").first->second;
-    if (access((set["bindir"] + "/psql").c_str(), X_OK) == 0) psql = set["bindir"] + "/psql";
+    user = set.emplace("user", pg ? "postgres" : "vexil").first->second;
+    client = pg ? "psql" : "mariadb";
+    if (pg && access((set["bindir"] + "/psql").c_str(), X_OK) == 0) client = set["bindir"] + "/psql";
+    if (!pg && access(set["client"].c_str(), X_OK) == 0) client = set["client"];
     name = "vx_" + std::to_string(getpid());
-    sql("CREATE DATABASE " + name + ";\n", "creating database " + name, false, "postgres");
-    dsn = "DRIVER=PostgreSQL ANSI;Servername=" + host + ";Port=" + port + ";Database=" + name +
-          ";Username=" + user + ";Password=;SSLmode=disable";
+    sql("CREATE DATABASE " + name + ";\n", "creating database " + name, false, pg ? "postgres" : "mysql");
+    if (pg) {
+      dsn = "DRIVER=PostgreSQL ANSI;Servername=" + host + ";Port=" + port + ";Database=" + name +
+            ";Username=" + user + ";Password=;SSLmode=disable";
+    } else {
+      dsn = "DRIVER=MariaDB;Server=" + host + ";Port=" + port + ";Database=" + name + ";User=" + user +
+            ";Password=;CHARSET=utf8mb4;OPTION=2";
+    }
   }
   Database(const Database&) = delete;
   Database& operator=(const Database&) = delete;
 
   ~Database() {
     if (dsn.empty() || backend == "sqlite") return;
+    bool pg = backend == "postgresql";
     try {
-      sql("DROP DATABASE IF EXISTS " + name + " WITH (FORCE);\n", "dropping " + name, false,
-          "postgres");
+      sql("DROP DATABASE IF EXISTS " + name + (pg ? " WITH (FORCE);\n" : ";\n"), "dropping " + name, false,
+          pg ? "postgres" : "mysql");
     } catch (const Failure& f) {
       std::cout << "warning: " << f.message;
     }
@@ -439,10 +452,19 @@ struct Database {
       argv = {"sqlite3", "-bail", "-batch"};
       if (rows) argv.insert(argv.end(), {"-separator", "|"});
       argv.push_back(dir + "/test.db");
-    } else {
-      argv = {psql, "-X", "-q", "-v", "ON_ERROR_STOP=1", "-h", host, "-p", port, "-U", user,
+    } else if (backend == "postgresql") {
+      argv = {client, "-X", "-q", "-v", "ON_ERROR_STOP=1", "-h", host, "-p", port, "-U", user,
               "-d", on.empty() ? name : on, "-f", "-"};
       if (rows) argv.insert(argv.end(), {"-A", "-t", "-F", "|"});
+    } else {
+      // Tab-separated rows with NULL written "NULL" (--raw: values as they
+      // are). The scripts and checks are read as standard SQL ("..." a name,
+      // || joins texts, a backslash is a character); the program's own
+      // connections keep the server's default mode.
+      argv = {client, "--no-defaults", "--batch", "--raw", "--skip-column-names",
+              "--default-character-set=utf8mb4", "--connect-timeout=10",
+              "--init-command=SET sql_mode = CONCAT(@@sql_mode, ',ANSI_QUOTES,PIPES_AS_CONCAT,NO_BACKSLASH_ESCAPES')",
+              "-h", host, "-P", port, "-u", user, "-D", on.empty() ? name : on};
     }
     // HOME is the case directory, so that no start-up file of the user's counts.
     const char* path = std::getenv("PATH");
@@ -450,11 +472,30 @@ struct Database {
                    {"PATH=" + std::string(path ? path : "/usr/bin:/bin"), "HOME=" + dir, "LC_ALL=C",
                     "PGCONNECT_TIMEOUT=10", "PGOPTIONS=-c client_min_messages=warning"},
                    text, dir);
-    if (!exited_with(r, 0) || (!r.err.empty() && (rows || backend == "sqlite"))) {
+    if (!exited_with(r, 0) || (!r.err.empty() && (rows || backend != "postgresql"))) {
       throw Failure{what + " failed (" + describe(r) + ")\n" + block("client stdout", r.out) +
                     block("client stderr", r.err)};
     }
-    return r.out;
+    return backend == "mariadb" && rows ? as_list_rows(r.out) : r.out;
+  }
+
+  // The mariadb client's rows as the other clients print them: values
+  // separated by "|", NULL as nothing.
+  static std::string as_list_rows(const std::string& tabbed) {
+    std::string out;
+    for (const std::string& line : lines_of(tabbed)) {
+      std::size_t start = 0;
+      for (;;) {
+        std::size_t end = line.find('\t', start);
+        std::string value = line.substr(start, end == std::string::npos ? end : end - start);
+        if (value != "NULL") out += value;
+        if (end == std::string::npos) break;
+        out += '|';
+        start = end + 1;
+      }
+      out += '\n';
+    }
+    return out;
   }
 };
 
@@ -480,9 +521,15 @@ Result run_case(const Case& c, const std::string& binary, const std::string& bac
                 const Runner& runner = run) {
   std::optional<Database> db;
   if (c.database) db.emplace(backend, dir);
+  // @QUOTE@: the character that quotes a name on the backend (as the
+  // program writes it into statements); @QUOTE_HTML@: the same in page text.
+  bool backquote = backend == "mariadb";
   auto subst = [&](const std::string& s) {
     std::string r = replace_all(s, "@DIR@", dir);
-    return db ? replace_all(replace_all(r, "@DSN@", db->dsn), "@BACKEND@", backend) : r;
+    if (!db) return r;
+    r = replace_all(replace_all(r, "@DSN@", db->dsn), "@BACKEND@", backend);
+    r = replace_all(r, "@QUOTE_HTML@", backquote ? "`" : "&quot;");
+    return replace_all(r, "@QUOTE@", backquote ? "`" : "\"");
   };
   if (db) db->sql(subst(*c.database), "loading the database script");
   for (const auto& [name, content] : c.files) write_file(fs::path(dir) / name, subst(content));
@@ -789,12 +836,12 @@ int main(int argc, char** argv) {
     return failed == 0 ? 0 : 1;
   }
   std::string backend;
-  if (args.size() == 4 && args[0] == "--backend" && (args[1] == "sqlite" || args[1] == "postgresql")) {
+  if (args.size() == 4 && args[0] == "--backend" && is_backend(args[1])) {
     backend = args[1];
     args.erase(args.begin(), args.begin() + 2);
   }
   if (args.size() != 2) {
-    std::cerr << "usage: e2e_runner [--backend sqlite|postgresql] <vexil binary> <case file>\n"
+    std::cerr << "usage: e2e_runner [--backend sqlite|postgresql|mariadb] <vexil binary> <case file>\n"
                  "       e2e_runner --in-process <vexil binary> <case file>...\n"
                  "       e2e_runner --fastcgi <vexil binary> <case file>...\n";
     return 1;

@@ -37,10 +37,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         form.fields[0].value[0] != '\0') {
         std::string_view value = form.fields[0].value;
         for (bool text_column : {false, true}) {
-            std::string sql = "SELECT * FROM t WHERE ";
-            std::string before = sql;
-            Status added = append_search_condition(sql, form.fields[0].name, text_column, value);
-            if (!added.is_ok() && sql != before) std::abort();  // a refused value leaves sql as it was
+            for (SqlDialect dialect : {SqlDialect{false, '"'}, SqlDialect{true, '`'}}) {
+                std::string sql = "SELECT * FROM t WHERE ";
+                std::string before = sql;
+                Status added = append_search_condition(sql, form.fields[0].name, text_column, value, dialect);
+                if (!added.is_ok() && sql != before) std::abort();  // a refused value leaves sql as it was
+            }
         }
         (void)is_sql_literal(value);
     }
