@@ -78,6 +78,7 @@ http {
 CONF
 
 pids=()
+# shellcheck disable=SC2317  # runs as the EXIT trap
 stop() {
   trap - EXIT INT TERM
   local pid
