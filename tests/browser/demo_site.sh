@@ -42,7 +42,7 @@ run_site() {
 }
 serve run_site ""
 
-CHROMIUM=$(command -v "${CHROMIUM:-chromium}") node "$src/tests/browser/demo_site.mjs" "http://127.0.0.1:$port/" "$work/site/data/contacts.db" ||
+CHROMIUM=$(command -v "${CHROMIUM:-chromium}") timeout 120 node "$src/tests/browser/demo_site.mjs" "http://127.0.0.1:$port/" "$work/site/data/contacts.db" ||
   fail "the browser run failed"
 stop_all
 passed=1
