@@ -45,5 +45,7 @@ serve run_site ""
 CHROMIUM=$(command -v "${CHROMIUM:-chromium}") timeout 120 node "$src/tests/browser/demo_site.mjs" "http://127.0.0.1:$port/" "$work/site/data/contacts.db" ||
   fail "the browser run failed"
 stop_all
+# Sanitizer reports and other complaints of the workers land here.
+[[ -s $work/site/logs/vexil.log ]] && { cat "$work/site/logs/vexil.log"; fail "vexil --fastcgi wrote to its log"; }
 passed=1
 echo "PASS: the demo site through nginx, vexil --fastcgi and chromium"
