@@ -32,7 +32,11 @@ packages=(
   curl
   dpkg-dev
   groff-base
+  chromium
 )
+# node and npm for the browser test: Debian's, unless the machine has them.
+command -v node >/dev/null || packages+=(nodejs)
+command -v npm >/dev/null || packages+=(npm)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -42,7 +46,18 @@ for p in "${packages[@]}"; do
   fi
 done
 
+# The browser test's npm packages (playwright-core, which drives the chromium
+# above and downloads no browser of its own), when the lock file is newer
+# than what node_modules holds.
+browser=$(cd "$(dirname "$0")/../tests/browser" && pwd)
+npm_ci() {
+  [[ $browser/node_modules/.package-lock.json -nt $browser/package-lock.json ]] && return 0
+  echo "install-deps: npm ci in tests/browser"
+  (cd "$browser" && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --no-audit --no-fund --loglevel=error)
+}
+
 if [[ ${#missing[@]} -eq 0 ]]; then
+  npm_ci
   echo "install-deps: all packages already installed"
   exit 0
 fi
@@ -57,6 +72,8 @@ fi
 export DEBIAN_FRONTEND=noninteractive
 "${SUDO[@]}" apt-get update -q
 "${SUDO[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+
+npm_ci
 
 # The postgresql and mariadb-server packages may create and start a default
 # server, and the lighttpd package may start a server on port 80. The tests
