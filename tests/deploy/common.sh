@@ -43,6 +43,7 @@ start_work() {
   mkdir -p "$work/templates" "$work/cgi-bin" || fail "mkdir failed"
   install "$vexil" "$work/cgi-bin/vexil" || fail "cannot copy $vexil"
   printf '<p>Hello from the deployed site</p>\n' >"$work/templates/page.htm"
+  printf '$script_name$' >"$work/templates/action.htm"
   chmod -R a+rX "$work"
 }
 
@@ -195,6 +196,13 @@ check() {
 check_site() {
   check "$1 page" 200 '<p>Hello from the deployed site</p>' "http://127.0.0.1:$port/pages/page.htm"
   check "$1 missing page" 404 "$not_found_body" "http://127.0.0.1:$port/pages/nothing.htm"
+  # Forms (an edit form, a search) post back to $script_name$: the site
+  # must take a POST there too, not redirect it (a browser would repeat a
+  # redirected POST as a GET without its fields).
+  local action
+  action=$(curl -q -s --noproxy '*' --max-time 10 "http://127.0.0.1:$port/pages/action.htm")
+  check "$1 form posted to $action" 200 '<p>Hello from the deployed site</p>' \
+    --data input=page.htm "http://127.0.0.1:$port$action"
 }
 
 finish() {
