@@ -48,12 +48,16 @@ done
 
 # The browser test's npm packages (playwright-core, which drives the chromium
 # above and downloads no browser of its own), when the lock file is newer
-# than what node_modules holds.
+# than what node_modules holds. They go to a cache outside the source tree
+# (tests/browser/demo_site.sh finds them there).
 browser=$(cd "$(dirname "$0")/../tests/browser" && pwd)
+modules=${VEXIL_BROWSER_MODULES:-${XDG_CACHE_HOME:-$HOME/.cache}/vexil/browser}
 npm_ci() {
-  [[ $browser/node_modules/.package-lock.json -nt $browser/package-lock.json ]] && return 0
-  echo "install-deps: npm ci in tests/browser"
-  (cd "$browser" && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --no-audit --no-fund --loglevel=error)
+  [[ $modules/node_modules/.package-lock.json -nt $browser/package-lock.json ]] && return 0
+  echo "install-deps: npm ci in $modules"
+  mkdir -p "$modules"
+  cp "$browser/package.json" "$browser/package-lock.json" "$modules/"
+  (cd "$modules" && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --no-audit --no-fund --loglevel=error)
 }
 
 if [[ ${#missing[@]} -eq 0 ]]; then
