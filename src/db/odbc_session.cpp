@@ -18,11 +18,13 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/output.hpp"
 #include "base/policy.hpp"
 #include "db/aliases.hpp"
+#include "db/connect_text.hpp"
 #include "db/columns.hpp"
 #include "db/results.hpp"
 #include "values/variable_table.hpp"
@@ -130,7 +132,9 @@ Status connect(ConnectionHandle& connection, std::string_view connect_text, Resu
     // longest connect text, so that no "truncated" warning arises.
     std::array<SQLCHAR, 2 * kConnectTextSize> out;
     SQLSMALLINT out_length = 0;
-    std::string text(connect_text);
+    // The driver gets the text with the options the program adds; the
+    // cache keeps the text as written.
+    std::string text = connect_text_with_step_mode(connect_text);
     SQLRETURN rc = SQLDriverConnect(connection.get(), nullptr, reinterpret_cast<SQLCHAR*>(text.data()),
                                     static_cast<SQLSMALLINT>(text.size()), out.data(),
                                     static_cast<SQLSMALLINT>(out.size()), &out_length, SQL_DRIVER_NOPROMPT);
@@ -320,9 +324,33 @@ void drop_shadowed_columns(const std::vector<ColumnDescription>& incoming) {
     forget_columns_from(write);
 }
 
-// Binds the result's columns into new entries of the column table. When the
+// Reads the first row of a statement in the step mode the program turned
+// on, before its columns are bound (their values are taken with SQLGetData
+// as they are bound). A failure here, the time limit's included, is the
+// statement's own, as when the driver reads the whole result as it runs.
+Status read_first_row(SQLHSTMT stmt, int& ahead) {
+    DbSession& db = db_session();
+    SQLRETURN rc;
+    {
+        RunningStatement watched(db.watchdog, stmt);
+        rc = SQLFetch(stmt);
+    }
+    if (db.watchdog.expired()) {
+        return Status::failure("The page's time limit was reached; the statement was cancelled.");
+    }
+    if (rc == SQL_NO_DATA) {
+        ahead = kReadAheadEnd;
+        return Status::ok();
+    }
+    if (!succeeded(rc)) return statement_failure(stmt);
+    ahead = kReadAheadRow;
+    return Status::ok();
+}
+
+// Binds the result's columns into new entries of the column table; with
+// row_read, the row already fetched is copied into them first. When the
 // driver refuses a binding, the entries of this result are forgotten again.
-Status bind_columns(SQLHSTMT stmt, const std::vector<ColumnDescription>& incoming) {
+Status bind_columns(SQLHSTMT stmt, const std::vector<ColumnDescription>& incoming, bool row_read) {
     DbSession& db = db_session();
     drop_shadowed_columns(incoming);
     db.first_result_column = db.column_count;
@@ -339,7 +367,10 @@ Status bind_columns(SQLHSTMT stmt, const std::vector<ColumnDescription>& incomin
         entry.size = size;
         copy_bounded(entry.value.get(), std::size_t(size), " ");
         ++db.column_count;
-        if (!succeeded(SQLBindCol(stmt, SQLUSMALLINT(i + 1), SQL_C_CHAR, entry.value.get(), size - 1,
+        // Columns are read in increasing order, each before it is bound.
+        if ((row_read && !succeeded(SQLGetData(stmt, SQLUSMALLINT(i + 1), SQL_C_CHAR, entry.value.get(),
+                                               size - 1, entry.indicator.get()))) ||
+            !succeeded(SQLBindCol(stmt, SQLUSMALLINT(i + 1), SQL_C_CHAR, entry.value.get(), size - 1,
                                   entry.indicator.get()))) {
             Status failure = statement_failure(stmt);
             forget_columns_from(db.first_result_column);
@@ -426,6 +457,7 @@ DbStatus execute_statement(const char* connect_text, char* statement, ResultText
     DbSession& db = db_session();
     affected_rows = 0;
     result_text.clear();
+    db.read_ahead[db.current_level] = kReadAheadNone;
     SelectAliases split = split_aliases(statement);
     copy_bounded(statement, split.statement.size() + 1, split.statement);
 
@@ -444,7 +476,9 @@ DbStatus execute_statement(const char* connect_text, char* statement, ResultText
     if (status.is_ok() && column_count > 0) {
         std::vector<ColumnDescription> incoming;
         status = describe_result(stmt.get(), column_count, split.aliases, incoming);
-        if (status.is_ok()) status = bind_columns(stmt.get(), incoming);
+        int& ahead = db.read_ahead[db.current_level];
+        if (status.is_ok() && adds_step_mode(connect_text)) status = read_first_row(stmt.get(), ahead);
+        if (status.is_ok()) status = bind_columns(stmt.get(), incoming, ahead == kReadAheadRow);
         if (status.is_ok()) return kDbRow;
     }
     stmt.reset();
@@ -459,6 +493,11 @@ DbStatus fetch_row() {
     DbSession& db = db_session();
     StatementHandle& stmt = db.statements[db.current_level];
     if (!stmt) return kDbNoRows;
+    if (int ahead = std::exchange(db.read_ahead[db.current_level], kReadAheadNone); ahead != kReadAheadNone) {
+        if (ahead == kReadAheadRow) return kDbRow;
+        stmt.reset();
+        return kDbNoRows;
+    }
     SQLRETURN rc;
     {
         RunningStatement watched(db.watchdog, stmt.get());
@@ -481,6 +520,7 @@ void push_statement_level() {
     DbSession& db = db_session();
     if (db.current_level >= kStatementLevels - 1) return;
     db.statements[db.current_level + 1].reset();
+    db.read_ahead[db.current_level + 1] = kReadAheadNone;
     db.saved_column_counts[db.current_level] = db.column_count;
     ++db.current_level;
 }

@@ -101,6 +101,10 @@ struct ResultColumn {
 
 inline constexpr int kConnectionSlots = 3;
 
+inline constexpr int kReadAheadNone = 0;
+inline constexpr int kReadAheadRow = 1;
+inline constexpr int kReadAheadEnd = 2;
+
 // The connections: the environment handle and up to three connections,
 // found again by their whole connect text. A CGI run has its own, closed at
 // its end; a persistent worker keeps one set from request to request.
@@ -139,6 +143,10 @@ struct DbSession {
     std::array<ResultColumn, kColumnTableSize> columns;  // the column_table
     int column_count = 0;
     int first_result_column = 0;  // first column of the latest result with columns
+    // A statement whose first row was read when it ran (SQLite in the step
+    // mode the program turned on): the next fetch on its level returns that
+    // row (kReadAheadRow) or the end (kReadAheadEnd) without calling the driver.
+    std::array<int, kStatementLevels> read_ahead{};
     int column_cursor = 0;        // for next_result_column
     // Declared last, so it stops before any statement handle is released.
     StatementWatchdog watchdog;   // cancels a statement when the run's time is up
