@@ -4,6 +4,7 @@
 // published for the template afterwards.
 #include "db/sql_command.hpp"
 
+#include <charconv>
 #include <string>
 
 #include "base/policy.hpp"
@@ -16,6 +17,13 @@
 namespace vexil {
 
 namespace {
+
+// The row number as text: set for every row fetched, so without printf.
+void set_row_text(ResultItems& r) {
+    char digits[12];
+    auto end = std::to_chars(digits, digits + sizeof digits, r.row_counter).ptr;
+    r.row_text.assign(std::string_view(digits, std::size_t(end - digits)));
+}
 
 void publish(ResultItems& r) {
     r.rows_affected_text.format("%d", r.affected_rows);
@@ -78,7 +86,7 @@ DbStatus fetch_next_row(bool count) {
     r.statement_status = fetch_row();
     if (count && r.statement_status == kDbRow) {
         ++r.row_counter;
-        r.row_text.format("%d", r.row_counter);
+        set_row_text(r);
     }
     if (r.statement_status == kDbFailed) report_fetch_failure(r);
     return r.statement_status;
@@ -89,7 +97,7 @@ int row_number() { return result_items().row_counter; }
 void restore_row_number(int row) {
     ResultItems& r = result_items();
     r.row_counter = row;
-    r.row_text.format("%d", r.row_counter);
+    set_row_text(r);
 }
 
 Status require_connection() {
