@@ -50,6 +50,7 @@ void install_output(OpenedOutput& opened, const char* final_name, OutputChannel&
 
 Status finish_output(OutputChannel& output) {
     if (output.stream == nullptr || output.is_standard()) return Status::ok();
+    flush_output();
     OutputFileState& state = output_file_state();
     output.stream = standard_output();
     // Every write went through the stream: one that failed (a full disk, a
@@ -85,6 +86,7 @@ Status finish_output(OutputChannel& output) {
 
 void discard_output(OutputChannel& output) {
     if (output.stream == nullptr || output.is_standard()) return;
+    flush_output();
     OutputFileState& state = output_file_state();
     state.file.reset();
     std::remove(state.temp_name.c_str());

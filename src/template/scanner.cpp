@@ -323,6 +323,9 @@ RunStatus process_template(TemplateSource& source, OutputChannel& output,
 
     if (status == kRunEnd) close_levels_above(saved_depth, saved_overflow);
     report_location(saved_location);
+    // The outermost template hands the collected text on before the caller
+    // writes anything of its own.
+    if (saved_location == nullptr) flush_output();
     return status;
 }
 

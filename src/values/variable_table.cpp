@@ -28,8 +28,17 @@ char* tracked_copy(std::string_view text, std::size_t size) {
 // Newest entry of that name, or nullptr.
 VariableEntry* find_entry(std::string_view name) {
     VariableTable& table = variable_table();
+    if (name.empty()) {
+        for (int i = table.count - 1; i >= 0; --i) {
+            if (table.entries[i].name[0] == '\0') return &table.entries[i];
+        }
+        return nullptr;
+    }
+    // Names whose first letter differs are passed over without measuring them.
+    char first = ascii_upper(name[0]);
     for (int i = table.count - 1; i >= 0; --i) {
-        if (equals_nocase(table.entries[i].name, name)) return &table.entries[i];
+        const char* entry_name = table.entries[i].name;
+        if (ascii_upper(entry_name[0]) == first && equals_nocase(entry_name, name)) return &table.entries[i];
     }
     return nullptr;
 }
