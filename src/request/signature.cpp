@@ -1,17 +1,13 @@
-// Signed edit forms: the signature (OpenSSL's HMAC-SHA256) and the check of
-// a posted form against it.
+// Signed edit forms: the signature (HMAC-SHA256) and the check of a posted
+// form against it.
 #include "request/signature.hpp"
 
-#include <openssl/crypto.h>
-#include <openssl/evp.h>
-#include <openssl/hmac.h>
-
-#include <climits>
 #include <cstdint>
 
 #include "base/policy.hpp"
 #include "base/text.hpp"
 #include "request/form_data.hpp"
+#include "request/hmac_sha256.hpp"
 
 namespace vexil {
 
@@ -88,28 +84,20 @@ constexpr const char* kWrongSignature =
 
 std::string sign_form(std::string_view key, const SignedForm& form) {
     std::string message = signed_message(form);
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int digest_length = 0;
-    if (key.size() > std::size_t(INT_MAX) ||
-        HMAC(EVP_sha256(), key.data(), int(key.size()),
-             reinterpret_cast<const unsigned char*>(message.data()), message.size(), digest,
-             &digest_length) == nullptr) {
-        return {};
-    }
+    Sha256Digest digest = hmac_sha256(key, message);
     static constexpr char kDigits[] = "0123456789abcdef";
     std::string hex;
-    hex.reserve(2 * digest_length);
-    for (unsigned int i = 0; i < digest_length; ++i) {
-        hex += kDigits[digest[i] >> 4];
-        hex += kDigits[digest[i] & 0x0F];
+    hex.reserve(2 * digest.size());
+    for (std::uint8_t byte : digest) {
+        hex += kDigits[byte >> 4];
+        hex += kDigits[byte & 0x0F];
     }
     return hex;
 }
 
 bool signature_matches(std::string_view key, const SignedForm& form, std::string_view signature) {
     std::string expected = sign_form(key, form);
-    return !expected.empty() && signature.size() == expected.size() &&
-           CRYPTO_memcmp(expected.data(), signature.data(), expected.size()) == 0;
+    return !expected.empty() && equal_in_constant_time(expected, signature);
 }
 
 Status verify_signed_request() {
