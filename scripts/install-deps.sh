@@ -13,7 +13,6 @@ packages=(
   libgtest-dev
   unixodbc
   unixodbc-dev
-  libssl-dev
   libsqliteodbc
   sqlite3
   postgresql

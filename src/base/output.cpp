@@ -35,7 +35,7 @@ void put(OutputState& state, std::FILE* stream, std::string_view text) {
         put_now(stream, text);
         return;
     }
-    if (!state.pending) state.pending = std::make_unique<char[]>(kPendingSize);
+    if (!state.pending) state.pending = std::make_unique_for_overwrite<char[]>(kPendingSize);
     std::memcpy(state.pending.get() + state.pending_length, text.data(), text.size());
     state.pending_length += text.size();
 }

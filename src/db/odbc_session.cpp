@@ -362,7 +362,7 @@ Status bind_columns(SQLHSTMT stmt, const std::vector<ColumnDescription>& incomin
         ResultColumn& entry = db.columns[db.column_count];
         long size = incoming[i].precision + 2;
         entry.name = incoming[i].name;
-        entry.value = std::make_unique<char[]>(std::size_t(size));
+        entry.value = std::make_unique_for_overwrite<char[]>(std::size_t(size));  // set below
         entry.indicator = std::make_unique<SQLLEN>(0);
         entry.size = size;
         copy_bounded(entry.value.get(), std::size_t(size), " ");

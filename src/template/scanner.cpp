@@ -111,7 +111,7 @@ FileHandle open_template_file(const char* name) {
 namespace {
 // Refills the source's block from its file; false at the end of the file.
 bool refill_block(TemplateSource& source) {
-    if (!source.block) source.block = std::make_unique<char[]>(kReadBlockSize);
+    if (!source.block) source.block = std::make_unique_for_overwrite<char[]>(kReadBlockSize);
     source.block_position = 0;
     source.block_end = std::fread(source.block.get(), 1, kReadBlockSize, source.file);
     return source.block_end > 0;
