@@ -25,6 +25,7 @@ packages=(
   apache2
   systemd
   curl
+  time
 )
 
 missing=()
