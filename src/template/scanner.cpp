@@ -216,7 +216,7 @@ public:
                 at_end_of_text();
             } else if (*p_ == '$') {
                 at_dollar();
-            } else if (*p_ == '<' && starts_with_keyword(p_, kCommandOpen) &&
+            } else if (*p_ == '<' && p_[1] == '!' && starts_with_keyword(p_, kCommandOpen) &&
                        is_ascii_letter(p_[kCommandOpen.size()])) {
                 at_comment();
             } else {
