@@ -347,6 +347,38 @@ Status read_first_row(SQLHSTMT stmt, int& ahead) {
     return Status::ok();
 }
 
+// Whether the current connection's driver lets a bound column be read
+// again with SQLGetData.
+bool reads_bound_columns() {
+    DbSession& db = db_session();
+    SQLHDBC dbc = db.connections->connections[db.current_slot].get();
+    SQLUINTEGER extensions = 0;
+    return succeeded(SQLGetInfo(dbc, SQL_GETDATA_EXTENSIONS, &extensions, sizeof extensions, nullptr)) &&
+           (extensions & SQL_GD_BOUND) != 0;
+}
+
+// After a fetch: the long columns of the current level's statement get
+// the value from their short buffer, or, when it did not fit there, read
+// whole as a bound buffer of their full size would have received it.
+Status take_short_values(SQLHSTMT stmt) {
+    DbSession& db = db_session();
+    int level = db.current_level;
+    for (int i = db.result_first[level]; i < db.result_end[level]; ++i) {
+        ResultColumn& entry = db.columns[i];
+        if (!entry.short_value) continue;
+        SQLLEN length = *entry.indicator;
+        if (length == SQL_NULL_DATA) continue;
+        if (length >= 0 && length <= kShortValueSize - 2) {
+            copy_bounded(entry.value.get(), std::size_t(entry.size),
+                         std::string_view(entry.short_value.get(), std::size_t(length)));
+        } else if (!succeeded(SQLGetData(stmt, SQLUSMALLINT(entry.number), SQL_C_CHAR, entry.value.get(),
+                                         entry.size - 1, entry.indicator.get()))) {
+            return statement_failure(stmt);
+        }
+    }
+    return Status::ok();
+}
+
 // Binds the result's columns into new entries of the column table; with
 // row_read, the row already fetched is copied into them first. When the
 // driver refuses a binding, the entries of this result are forgotten again.
@@ -354,6 +386,13 @@ Status bind_columns(SQLHSTMT stmt, const std::vector<ColumnDescription>& incomin
     DbSession& db = db_session();
     drop_shadowed_columns(incoming);
     db.first_result_column = db.column_count;
+    db.result_first[db.current_level] = db.column_count;
+    db.result_end[db.current_level] = db.column_count;
+    bool shorten = false;
+    for (const ColumnDescription& d : incoming) {
+        if (d.precision + 2 > kShortValueSize) shorten = true;
+    }
+    if (shorten) shorten = reads_bound_columns();
     for (std::size_t i = 0; i < incoming.size(); ++i) {
         if (db.column_count >= kColumnTableSize - 1) {
             report_error("Too many result columns");
@@ -366,11 +405,20 @@ Status bind_columns(SQLHSTMT stmt, const std::vector<ColumnDescription>& incomin
         entry.indicator = std::make_unique<SQLLEN>(0);
         entry.size = size;
         copy_bounded(entry.value.get(), std::size_t(size), " ");
+        entry.number = int(i + 1);
+        char* bound = entry.value.get();
+        long bound_size = size;
+        if (shorten && size > kShortValueSize) {
+            entry.short_value = std::make_unique_for_overwrite<char[]>(std::size_t(kShortValueSize));
+            bound = entry.short_value.get();
+            bound_size = kShortValueSize;
+        }
         ++db.column_count;
+        db.result_end[db.current_level] = db.column_count;
         // Columns are read in increasing order, each before it is bound.
         if ((row_read && !succeeded(SQLGetData(stmt, SQLUSMALLINT(i + 1), SQL_C_CHAR, entry.value.get(),
                                                size - 1, entry.indicator.get()))) ||
-            !succeeded(SQLBindCol(stmt, SQLUSMALLINT(i + 1), SQL_C_CHAR, entry.value.get(), size - 1,
+            !succeeded(SQLBindCol(stmt, SQLUSMALLINT(i + 1), SQL_C_CHAR, bound, bound_size - 1,
                                   entry.indicator.get()))) {
             Status failure = statement_failure(stmt);
             forget_columns_from(db.first_result_column);
@@ -503,10 +551,17 @@ DbStatus fetch_row() {
         RunningStatement watched(db.watchdog, stmt.get());
         rc = SQLFetch(stmt.get());
     }
-    if (succeeded(rc) && !db.watchdog.expired()) return kDbRow;
+    Status taken = Status::ok();
+    if (succeeded(rc) && !db.watchdog.expired()) {
+        taken = take_short_values(stmt.get());
+        if (taken.is_ok()) return kDbRow;
+    }
     DbStatus status = kDbNoRows;
     if (db.watchdog.expired()) {
         result_items().result_text.assign("The page's time limit was reached; the rows were cut short.");
+        status = kDbFailed;
+    } else if (!taken.is_ok()) {
+        result_items().result_text.assign(taken.message());
         status = kDbFailed;
     } else if (rc != SQL_NO_DATA) {
         result_items().result_text.assign(statement_failure(stmt.get()).message());
