@@ -1,39 +1,79 @@
 #!/usr/bin/env bash
-# Renders a TABLE of 100000 rows from SQLite and prints rows per second,
-# next to the sqlite3 shell's own HTML output of the same query.
+# A TABLE from SQLite through ODBC, written to a file: rows per second for
+# 100000 rows next to the sqlite3 shell's HTML output of the same query
+# (medians of 5 runs, both sides in turns), and the peak memory of TABLE
+# and EACHROW from 1000 to 1000000 rows, with the connect text a user
+# writes. Needs GNU time (/usr/bin/time, Debian package "time").
 # Usage: scripts/bench_table.sh [path to vexil] [rows]
 set -euo pipefail
-vexil=${1:-build/vexil}
+vexil=$(realpath "${1:-build/vexil}")
 rows=${2:-100000}
-vexil=$(realpath "$vexil")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 
 driver=$(find /usr/lib -name 'libsqlite3odbc.so' 2>/dev/null | head -n 1)
 printf '[SQLite3]\nDescription=SQLite3 ODBC Driver\nDriver=%s\n' "$driver" > odbcinst.ini
-export ODBCSYSINI=$work
+export ODBCSYSINI=$work ODBCINI=$work/odbc.ini
+: > odbc.ini
 
-sqlite3 bench.db <<SQL
+make_db() {  # name rows
+  sqlite3 "$1" <<SQL
 CREATE TABLE items (id INTEGER PRIMARY KEY, name TEXT, price REAL, city TEXT);
-WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < $rows)
+WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < $2)
 INSERT INTO items SELECT i, 'item ' || i, i * 0.25, 'city ' || (i % 97) FROM n;
 SQL
-query='SELECT id, name, price, city FROM items ORDER BY id'
-printf '<!--DATABASE DRIVER=SQLite3;Database=bench.db-->\n<!--SQL %s-->\n<!--TABLE BORDER-->\n' "$query" > page.htm
-
-seconds() {
-  local start end
-  start=$(date +%s.%N)
-  "$@" > /dev/null
-  end=$(date +%s.%N)
-  awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }'
 }
-rate() { awk -v n="$1" -v t="$2" 'BEGIN { printf "%.0f", n / t }'; }
+query='SELECT id, name, price, city FROM items ORDER BY id'
+page() {  # database, TABLE or EACHROW
+  printf '<!--DATABASE DRIVER=SQLite3;Database=%s-->\n<!--SQL %s-->\n' "$1" "$query"
+  if [ "$2" = TABLE ]; then
+    printf '<!--TABLE BORDER-->\n'
+  else
+    printf '<!--EACHROW--><TR><TD>$id$</TD><TD>$name$</TD><TD>$price$</TD><TD>$city$</TD></TR>\n<!--ENDROW-->\n'
+  fi
+}
+make_db bench.db "$rows"
+page bench.db TABLE > table.htm
 
-t_vexil=$(seconds "$vexil" -i page.htm)
-t_shell=$(seconds sqlite3 -html bench.db "$query")
-lines=$("$vexil" -i page.htm | grep -c '^<TR><TD>')
+microseconds() {  # output file, command...
+  local out=$1 start
+  shift
+  start=$(date +%s%N)
+  "$@" > "$out"
+  echo $((($(date +%s%N) - start) / 1000))
+}
+median() { sort -n | awk '{ v[NR] = $1 } END { printf "%.3f", v[int((NR + 1) / 2)] / 1e6 }'; }
+
+: > vexil.times
+: > shell.times
+for _ in 1 2 3 4 5; do
+  microseconds vexil.out "$vexil" -i table.htm >> vexil.times
+  microseconds shell.out sqlite3 -html bench.db "$query" >> shell.times
+done
+lines=$(grep -c '^<TR><TD>' vexil.out)
 [ "$lines" -eq "$rows" ] || { echo "expected $rows table rows, got $lines" >&2; exit 1; }
-printf 'vexil TABLE : %8d rows in %6.3f s = %10.0f rows/s\n' "$rows" "$t_vexil" "$(rate "$rows" "$t_vexil")"
-printf 'sqlite3 -html: %8d rows in %6.3f s = %10.0f rows/s\n' "$rows" "$t_shell" "$(rate "$rows" "$t_shell")"
+t_vexil=$(median < vexil.times)
+t_shell=$(median < shell.times)
+rate() { awk -v n="$rows" -v t="$1" 'BEGIN { printf "%.0f", n / t }'; }
+printf 'vexil TABLE  : %8d rows in %6.3f s = %8d rows/s (median of 5)\n' "$rows" "$t_vexil" "$(rate "$t_vexil")"
+printf 'sqlite3 -html: %8d rows in %6.3f s = %8d rows/s (median of 5)\n' "$rows" "$t_shell" "$(rate "$t_shell")"
+awk -v v="$t_vexil" -v s="$t_shell" 'BEGIN { printf "vexil rows/s = %.2fx sqlite3 -html\n", s / v }'
+
+# Peak memory (maximum resident set, KB) at 1000, $rows and 1000000 rows;
+# the sqlite3 shell's beside it (SQLite's own page cache grows to its
+# default 2 MB on any database larger than that, then stays).
+make_db small.db 1000
+make_db large.db 1000000
+peak() { /usr/bin/time -f %M "$@" 2>&1 > /dev/null | tail -n 1; }
+for command in TABLE EACHROW; do
+  sizes=""
+  for db in small.db bench.db large.db; do
+    page "$db" "$command" > peak.htm
+    sizes="$sizes $(peak "$vexil" -i peak.htm)"
+  done
+  printf '%-7s peak KB at 1000 / %d / 1000000 rows: %s\n' "$command" "$rows" "$sizes"
+done
+sizes=""
+for db in small.db bench.db large.db; do sizes="$sizes $(peak sqlite3 -html "$db" "$query")"; done
+printf 'sqlite3 peak KB at 1000 / %d / 1000000 rows: %s\n' "$rows" "$sizes"

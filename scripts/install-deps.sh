@@ -33,6 +33,7 @@ packages=(
   dpkg-dev
   groff-base
   chromium
+  time
 )
 # node and npm for the browser test: Debian's, unless the machine has them.
 command -v node >/dev/null || packages+=(nodejs)

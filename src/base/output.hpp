@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <stdexcept>
 #include <string_view>
 
@@ -40,6 +41,12 @@ struct OutputState {
     char last_output_char = '\n';             // last byte written by write_text
     const SourceLocation* location = nullptr; // the template being scanned, if any
     TextBuffer<512> error_text;               // the pending error message
+    // Template text and fragments collect here and go to `pending_stream`
+    // in large blocks: whatever else writes to a stream first sends them
+    // on (flush_output), so bytes keep their order.
+    std::unique_ptr<char[]> pending;
+    std::size_t pending_length = 0;
+    std::FILE* pending_stream = nullptr;
 };
 
 OutputState& output_state();
@@ -64,6 +71,10 @@ void write_text(std::string_view text, OutputChannel& output);
 inline void write_range(const char* start, const char* end, OutputChannel& output) {
     if (end > start) write_text(std::string_view(start, std::size_t(end - start)), output);
 }
+
+// Sends the collected template text on to its stream. Done before anything
+// else writes to a stream, and when the outermost template ends.
+void flush_output();
 
 // Writes an HTML fragment built by a command (table, form, option list)
 // directly, without the blank-line rule; on standard output in a web run the

@@ -12,6 +12,10 @@
 
 namespace vexil {
 
+namespace {
+constexpr std::size_t kOutputBlockSize = 65536;
+}  // namespace
+
 bool temporary_name(const char* name, TextBuffer<kNameSize>& temp) {
     std::string text(name);
     if (std::size_t dot = text.rfind('.'); dot != std::string::npos) text.erase(dot);
@@ -30,6 +34,8 @@ Status open_output_file(const char* name, OpenedOutput& opened) {
     }
     opened.file.reset(std::fopen(opened.temp_name.c_str(), "w"));
     if (!opened.file) return output_open_failure(errno, opened.temp_name.c_str());
+    // Pages are written in large blocks.
+    std::setvbuf(opened.file.get(), nullptr, _IOFBF, kOutputBlockSize);
     return Status::ok();
 }
 
@@ -44,6 +50,7 @@ void install_output(OpenedOutput& opened, const char* final_name, OutputChannel&
 
 Status finish_output(OutputChannel& output) {
     if (output.stream == nullptr || output.is_standard()) return Status::ok();
+    flush_output();
     OutputFileState& state = output_file_state();
     output.stream = standard_output();
     // Every write went through the stream: one that failed (a full disk, a
@@ -79,6 +86,7 @@ Status finish_output(OutputChannel& output) {
 
 void discard_output(OutputChannel& output) {
     if (output.stream == nullptr || output.is_standard()) return;
+    flush_output();
     OutputFileState& state = output_file_state();
     state.file.reset();
     std::remove(state.temp_name.c_str());

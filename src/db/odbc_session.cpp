@@ -19,11 +19,13 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/output.hpp"
 #include "base/policy.hpp"
 #include "db/aliases.hpp"
+#include "db/connect_text.hpp"
 #include "db/columns.hpp"
 #include "db/results.hpp"
 #include "values/variable_table.hpp"
@@ -120,35 +122,6 @@ Status choose_slot(int& slot) {
     return Status::ok();
 }
 
-// The value of `key` in a connect text, keys matched without regard to
-// case (a value in braces may hold ";"); false when the text has no such key.
-bool connect_text_value(std::string_view text, std::string_view key, std::string_view& value) {
-    auto trimmed = [](std::string_view t) {
-        while (!t.empty() && (t.front() == ' ' || t.front() == '\t')) t.remove_prefix(1);
-        while (!t.empty() && (t.back() == ' ' || t.back() == '\t')) t.remove_suffix(1);
-        return t;
-    };
-    std::size_t at = 0;
-    while (at < text.size()) {
-        std::size_t equals = text.find_first_of("=;", at);
-        if (equals == std::string_view::npos || text[equals] == ';') {
-            at = equals == std::string_view::npos ? text.size() : equals + 1;
-            continue;
-        }
-        std::size_t end = equals + 1;
-        while (end < text.size() && (text[end] == ' ' || text[end] == '\t')) ++end;
-        if (end < text.size() && text[end] == '{') end = text.find('}', end);
-        end = end == std::string_view::npos ? text.size() : text.find(';', end);
-        if (end == std::string_view::npos) end = text.size();
-        if (equals_nocase(trimmed(text.substr(at, equals - at)), key)) {
-            value = trimmed(text.substr(equals + 1, end - equals - 1));
-            return true;
-        }
-        at = end + 1;
-    }
-    return false;
-}
-
 // The text handed to the driver. The SQLite driver waits for a locked
 // database during the connect too, for its busy timeout (100 s unless the
 // connect text's Timeout says otherwise), and no cancel reaches a connect
@@ -160,14 +133,10 @@ bool connect_text_value(std::string_view text, std::string_view key, std::string
 bool bounded_connect_text(std::string_view connect_text, std::string& text) {
     text.assign(connect_text);
     long left = milliseconds_left();
-    std::string_view driver, ignored;
-    if (left < 0 || !connect_text_value(connect_text, "DRIVER", driver) ||
-        connect_text_value(connect_text, "Timeout", ignored)) {
+    std::string_view ignored;
+    if (left < 0 || !names_sqlite_driver(connect_text) || connect_text_value(connect_text, "Timeout", ignored)) {
         return false;
     }
-    std::string name(driver);
-    for (char& c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
-    if (name.find("sqlite") == std::string::npos) return false;
     if (!text.empty() && text.back() != ';') text += ';';
     text += "Timeout=" + std::to_string(left + 100);
     return true;
@@ -176,7 +145,10 @@ bool bounded_connect_text(std::string_view connect_text, std::string& text) {
 // On a connection made with that Timeout, a statement that meets a lock is
 // tried again by the driver until the Timeout has passed, and each try
 // waits through SQLite's own busy handler as well, so the waits add up.
-// Without SQLite's handler the driver's Timeout alone bounds the wait.
+// Without SQLite's handler the driver's Timeout alone bounds the wait. In
+// the step mode the program turns on, the driver does not try a fetch
+// again, and SQLite's handler (which the driver sets to the Timeout) is the
+// one wait: it stays.
 void single_lock_wait(SQLHDBC dbc) {
     StatementHandle stmt;
     if (!succeeded(SQLAllocStmt(dbc, stmt.out()))) return;
@@ -195,8 +167,11 @@ Status connect(ConnectionHandle& connection, std::string_view connect_text, Resu
     // longest connect text, so that no "truncated" warning arises.
     std::array<SQLCHAR, 2 * kConnectTextSize> out;
     SQLSMALLINT out_length = 0;
+    // The driver gets the text with the options the program adds; the
+    // cache keeps the text as written.
     std::string text;
     bool bounded = bounded_connect_text(connect_text, text);
+    text = connect_text_with_step_mode(text);
     SQLRETURN rc = SQLDriverConnect(connection.get(), nullptr, reinterpret_cast<SQLCHAR*>(text.data()),
                                     static_cast<SQLSMALLINT>(text.size()), out.data(),
                                     static_cast<SQLSMALLINT>(out.size()), &out_length, SQL_DRIVER_NOPROMPT);
@@ -204,7 +179,7 @@ Status connect(ConnectionHandle& connection, std::string_view connect_text, Resu
     if (rc == SQL_SUCCESS_WITH_INFO) {
         append_failure(result_text, odbc_failure(cache.environment.get(), connection.get(), SQL_NULL_HSTMT));
     }
-    if (bounded) single_lock_wait(connection.get());
+    if (bounded && !adds_step_mode(connect_text)) single_lock_wait(connection.get());
     return Status::ok();
 }
 
@@ -402,12 +377,75 @@ void drop_shadowed_columns(const std::vector<ColumnDescription>& incoming) {
     forget_columns_from(write);
 }
 
-// Binds the result's columns into new entries of the column table. When the
+// Reads the first row of a statement in the step mode the program turned
+// on, before its columns are bound (their values are taken with SQLGetData
+// as they are bound). A failure here, the time limit's included, is the
+// statement's own, as when the driver reads the whole result as it runs.
+Status read_first_row(SQLHSTMT stmt, int& ahead) {
+    DbSession& db = db_session();
+    SQLRETURN rc;
+    {
+        RunningStatement watched(db.connections->watchdog, stmt);
+        rc = SQLFetch(stmt);
+    }
+    if (db.connections->watchdog.expired() || (!succeeded(rc) && milliseconds_left() == 0)) {
+        return Status::failure("The page's time limit was reached; the statement was cancelled.");
+    }
+    if (rc == SQL_NO_DATA) {
+        ahead = kReadAheadEnd;
+        return Status::ok();
+    }
+    if (!succeeded(rc)) return statement_failure(stmt);
+    ahead = kReadAheadRow;
+    return Status::ok();
+}
+
+// Whether the current connection's driver lets a bound column be read
+// again with SQLGetData.
+bool reads_bound_columns() {
+    DbSession& db = db_session();
+    SQLHDBC dbc = db.connections->connections[db.current_slot].get();
+    SQLUINTEGER extensions = 0;
+    return succeeded(SQLGetInfo(dbc, SQL_GETDATA_EXTENSIONS, &extensions, sizeof extensions, nullptr)) &&
+           (extensions & SQL_GD_BOUND) != 0;
+}
+
+// After a fetch: the long columns of the current level's statement get
+// the value from their short buffer, or, when it did not fit there, read
+// whole as a bound buffer of their full size would have received it.
+Status take_short_values(SQLHSTMT stmt) {
+    DbSession& db = db_session();
+    int level = db.current_level;
+    for (int i = db.result_first[level]; i < db.result_end[level]; ++i) {
+        ResultColumn& entry = db.columns[i];
+        if (!entry.short_value) continue;
+        SQLLEN length = *entry.indicator;
+        if (length == SQL_NULL_DATA) continue;
+        if (length >= 0 && length <= kShortValueSize - 2) {
+            copy_bounded(entry.value.get(), std::size_t(entry.size),
+                         std::string_view(entry.short_value.get(), std::size_t(length)));
+        } else if (!succeeded(SQLGetData(stmt, SQLUSMALLINT(entry.number), SQL_C_CHAR, entry.value.get(),
+                                         entry.size - 1, entry.indicator.get()))) {
+            return statement_failure(stmt);
+        }
+    }
+    return Status::ok();
+}
+
+// Binds the result's columns into new entries of the column table; with
+// row_read, the row already fetched is copied into them first. When the
 // driver refuses a binding, the entries of this result are forgotten again.
-Status bind_columns(SQLHSTMT stmt, const std::vector<ColumnDescription>& incoming) {
+Status bind_columns(SQLHSTMT stmt, const std::vector<ColumnDescription>& incoming, bool row_read) {
     DbSession& db = db_session();
     drop_shadowed_columns(incoming);
     db.first_result_column = db.column_count;
+    db.result_first[db.current_level] = db.column_count;
+    db.result_end[db.current_level] = db.column_count;
+    bool shorten = false;
+    for (const ColumnDescription& d : incoming) {
+        if (d.precision + 2 > kShortValueSize) shorten = true;
+    }
+    if (shorten) shorten = reads_bound_columns();
     for (std::size_t i = 0; i < incoming.size(); ++i) {
         if (db.column_count >= kColumnTableSize - 1) {
             report_error("Too many result columns");
@@ -416,12 +454,24 @@ Status bind_columns(SQLHSTMT stmt, const std::vector<ColumnDescription>& incomin
         ResultColumn& entry = db.columns[db.column_count];
         long size = incoming[i].precision + 2;
         entry.name = incoming[i].name;
-        entry.value = std::make_unique<char[]>(std::size_t(size));
+        entry.value = std::make_unique_for_overwrite<char[]>(std::size_t(size));  // set below
         entry.indicator = std::make_unique<SQLLEN>(0);
         entry.size = size;
         copy_bounded(entry.value.get(), std::size_t(size), " ");
+        entry.number = int(i + 1);
+        char* bound = entry.value.get();
+        long bound_size = size;
+        if (shorten && size > kShortValueSize) {
+            entry.short_value = std::make_unique_for_overwrite<char[]>(std::size_t(kShortValueSize));
+            bound = entry.short_value.get();
+            bound_size = kShortValueSize;
+        }
         ++db.column_count;
-        if (!succeeded(SQLBindCol(stmt, SQLUSMALLINT(i + 1), SQL_C_CHAR, entry.value.get(), size - 1,
+        db.result_end[db.current_level] = db.column_count;
+        // Columns are read in increasing order, each before it is bound.
+        if ((row_read && !succeeded(SQLGetData(stmt, SQLUSMALLINT(i + 1), SQL_C_CHAR, entry.value.get(),
+                                               size - 1, entry.indicator.get()))) ||
+            !succeeded(SQLBindCol(stmt, SQLUSMALLINT(i + 1), SQL_C_CHAR, bound, bound_size - 1,
                                   entry.indicator.get()))) {
             Status failure = statement_failure(stmt);
             forget_columns_from(db.first_result_column);
@@ -509,6 +559,7 @@ DbStatus execute_statement(const char* connect_text, char* statement, ResultText
     DbSession& db = db_session();
     affected_rows = 0;
     result_text.clear();
+    db.read_ahead[db.current_level] = kReadAheadNone;
     SelectAliases split = split_aliases(statement);
     copy_bounded(statement, split.statement.size() + 1, split.statement);
 
@@ -527,7 +578,9 @@ DbStatus execute_statement(const char* connect_text, char* statement, ResultText
     if (status.is_ok() && column_count > 0) {
         std::vector<ColumnDescription> incoming;
         status = describe_result(stmt.get(), column_count, split.aliases, incoming);
-        if (status.is_ok()) status = bind_columns(stmt.get(), incoming);
+        int& ahead = db.read_ahead[db.current_level];
+        if (status.is_ok() && adds_step_mode(connect_text)) status = read_first_row(stmt.get(), ahead);
+        if (status.is_ok()) status = bind_columns(stmt.get(), incoming, ahead == kReadAheadRow);
         if (status.is_ok()) return kDbRow;
     }
     stmt.reset();
@@ -559,18 +612,30 @@ DbStatus fetch_row() {
     DbSession& db = db_session();
     StatementHandle& stmt = db.statements[db.current_level];
     if (!stmt) return kDbNoRows;
+    if (int ahead = std::exchange(db.read_ahead[db.current_level], kReadAheadNone); ahead != kReadAheadNone) {
+        if (ahead == kReadAheadRow) return kDbRow;
+        stmt.reset();
+        return kDbNoRows;
+    }
     SQLRETURN rc;
     {
         RunningStatement watched(db.connections->watchdog, stmt.get());
         rc = SQLFetch(stmt.get());
     }
+    Status taken = Status::ok();
     if (succeeded(rc) && !db.connections->watchdog.expired()) {
-        cut_truncated_values();
-        return kDbRow;
+        taken = take_short_values(stmt.get());
+        if (taken.is_ok()) {
+            cut_truncated_values();
+            return kDbRow;
+        }
     }
     DbStatus status = kDbNoRows;
     if (db.connections->watchdog.expired()) {
         result_items().result_text.assign("The page's time limit was reached; the rows were cut short.");
+        status = kDbFailed;
+    } else if (!taken.is_ok()) {
+        result_items().result_text.assign(taken.message());
         status = kDbFailed;
     } else if (rc != SQL_NO_DATA) {
         result_items().result_text.assign(statement_failure(stmt.get()).message());
@@ -584,6 +649,7 @@ void push_statement_level() {
     DbSession& db = db_session();
     if (db.current_level >= kStatementLevels - 1) return;
     db.statements[db.current_level + 1].reset();
+    db.read_ahead[db.current_level + 1] = kReadAheadNone;
     db.saved_column_counts[db.current_level] = db.column_count;
     ++db.current_level;
 }

@@ -97,7 +97,15 @@ struct ResultColumn {
     std::unique_ptr<char[]> value;      // the value as character data
     std::unique_ptr<SQLLEN> indicator;  // length or SQL_NULL_DATA, written at each fetch
     long size = 0;                      // bytes of the value buffer
+    // A long column (TEXT, say) is bound to this short buffer instead: the
+    // driver then writes (and pads) a short buffer at each fetch, and only
+    // a value that does not fit is read again, whole, into `value`.
+    std::unique_ptr<char[]> short_value;
+    int number = 0;  // the column's number in its statement
 };
+
+// Bytes of the buffer a long column is bound to.
+inline constexpr long kShortValueSize = 256;
 
 inline constexpr int kConnectionSlots = 3;
 
@@ -111,6 +119,10 @@ struct SqlDialect {
     bool backslash_escapes = true;
     char identifier_quote = '"';
 };
+
+inline constexpr int kReadAheadNone = 0;
+inline constexpr int kReadAheadRow = 1;
+inline constexpr int kReadAheadEnd = 2;
 
 // The connections: the environment handle and up to three connections,
 // found again by their whole connect text. A CGI run has its own, closed at
@@ -152,6 +164,13 @@ struct DbSession {
     std::array<ResultColumn, kColumnTableSize> columns;  // the column_table
     int column_count = 0;
     int first_result_column = 0;  // first column of the latest result with columns
+    // A statement whose first row was read when it ran (SQLite in the step
+    // mode the program turned on): the next fetch on its level returns that
+    // row (kReadAheadRow) or the end (kReadAheadEnd) without calling the driver.
+    std::array<int, kStatementLevels> read_ahead{};
+    // The column entries of each level's statement: [first, end).
+    std::array<int, kStatementLevels> result_first{};
+    std::array<int, kStatementLevels> result_end{};
     int column_cursor = 0;        // for next_result_column
 
     DbSession() = default;

@@ -4,6 +4,7 @@
 // published for the template afterwards.
 #include "db/sql_command.hpp"
 
+#include <charconv>
 #include <string>
 
 #include "base/policy.hpp"

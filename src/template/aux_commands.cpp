@@ -103,6 +103,7 @@ Status run_exec_command(char* command_line, OutputChannel& output) {
     // header must already be out, and everything written so far must reach
     // the stream before the command's own output.
     send_content_header();
+    flush_output();
     if (output.stream != nullptr) std::fflush(output.stream);
     if (run_io().persistent) return run_exec_piped(command_line);
     std::fflush(standard_output());

@@ -108,25 +108,53 @@ FileHandle open_template_file(const char* name) {
     return file;
 }
 
+namespace {
+// Refills the source's block from its file; false at the end of the file.
+bool refill_block(TemplateSource& source) {
+    if (!source.block) source.block = std::make_unique_for_overwrite<char[]>(kReadBlockSize);
+    source.block_position = 0;
+    source.block_end = std::fread(source.block.get(), 1, kReadBlockSize, source.file);
+    return source.block_end > 0;
+}
+}  // namespace
+
 bool read_next_line(TemplateSource& source, std::size_t limit) {
     if (source.file == nullptr) return false;
     char* buffer = source.line_buffer.data();
     std::size_t max = limit - 1 < kLineBufferSize - 1 ? limit - 1 : kLineBufferSize - 1;
     std::size_t n = 0;
-    while (n < max) {
-        int c = std::getc(source.file);
-        if (c == EOF) break;
-        if (c == '\r') {
-            // A carriage return before a line feed is part of the line end.
-            int next = std::getc(source.file);
-            if (next == '\n') {
-                c = '\n';
-            } else if (next != EOF) {
-                std::ungetc(next, source.file);
-            }
+    bool line_ended = false;
+    while (n < max && !line_ended) {
+        if (source.block_position == source.block_end && !refill_block(source)) break;
+        const char* from = source.block.get() + source.block_position;
+        std::size_t available = source.block_end - source.block_position;
+        std::size_t take = available < max - n ? available : max - n;
+        // Plain bytes up to the first line feed or carriage return.
+        const char* stop = static_cast<const char*>(std::memchr(from, '\n', take));
+        std::size_t plain = stop != nullptr ? std::size_t(stop - from) : take;
+        if (const void* cr = std::memchr(from, '\r', plain); cr != nullptr) {
+            stop = static_cast<const char*>(cr);
+            plain = std::size_t(stop - from);
         }
-        buffer[n++] = char(c);
-        if (c == '\n') break;
+        std::memcpy(buffer + n, from, plain);
+        n += plain;
+        source.block_position += plain;
+        if (stop == nullptr) continue;
+        ++source.block_position;
+        if (*stop == '\n') {
+            buffer[n++] = '\n';
+            line_ended = true;
+            continue;
+        }
+        // A carriage return before a line feed is part of the line end.
+        if (source.block_position == source.block_end) refill_block(source);
+        if (source.block_position < source.block_end && source.block[source.block_position] == '\n') {
+            ++source.block_position;
+            buffer[n++] = '\n';
+            line_ended = true;
+        } else {
+            buffer[n++] = '\r';
+        }
     }
     if (n == 0) return false;  // end of file: the current text stays as it is
     buffer[n] = '\0';
@@ -188,11 +216,13 @@ public:
                 at_end_of_text();
             } else if (*p_ == '$') {
                 at_dollar();
-            } else if (*p_ == '<' && starts_with_keyword(p_, kCommandOpen) &&
+            } else if (*p_ == '<' && p_[1] == '!' && starts_with_keyword(p_, kCommandOpen) &&
                        is_ascii_letter(p_[kCommandOpen.size()])) {
                 at_comment();
             } else {
+                // Plain text: on to the next place the scan may stop at.
                 ++p_;
+                p_ += std::strcspn(p_, "$<");
             }
         }
         return status_;
@@ -293,6 +323,9 @@ RunStatus process_template(TemplateSource& source, OutputChannel& output,
 
     if (status == kRunEnd) close_levels_above(saved_depth, saved_overflow);
     report_location(saved_location);
+    // The outermost template hands the collected text on before the caller
+    // writes anything of its own.
+    if (saved_location == nullptr) flush_output();
     return status;
 }
 

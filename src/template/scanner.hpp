@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdio>
+#include <memory>
 
 #include "base/output.hpp"
 #include "base/output_files.hpp"
@@ -55,6 +56,7 @@ inline constexpr CommandPermissions kDefaultTemplateCommands{
 inline constexpr unsigned kLoopBodyCommands = kCmdExec | kCmdInclude | kCmdOutput | kCmdSet;
 
 inline constexpr std::size_t kLineBufferSize = 2048;
+inline constexpr std::size_t kReadBlockSize = 65536;
 inline constexpr std::size_t kCommandTextSize = 8192;
 // Template files open at once (the named template and nested INCLUDEs).
 inline constexpr int kMaxIncludeDepth = 16;
@@ -66,6 +68,11 @@ struct TemplateSource {
     std::FILE* file = nullptr;      // the open template file; nullptr for in-memory text
     SourceLocation location;        // name and lines read (copied for in-memory text)
     std::array<char, kLineBufferSize> line_buffer;  // current line of a file (set when opened)
+    // A file is read in blocks: lines are cut from the block, which is
+    // refilled as it runs out (allocated at the first read).
+    std::unique_ptr<char[]> block;
+    std::size_t block_position = 0;  // next unread byte of the block
+    std::size_t block_end = 0;       // bytes in the block
 };
 
 // The scanner's per-run state.

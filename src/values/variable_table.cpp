@@ -25,11 +25,21 @@ char* tracked_copy(std::string_view text, std::size_t size) {
     return block;
 }
 
+// Whether an entry's name is `name`, letters compared regardless of case;
+// read no further than the first difference.
+bool same_name(const char* entry, std::string_view name) {
+    for (char c : name) {
+        if (*entry == '\0' || ascii_upper(*entry) != ascii_upper(c)) return false;
+        ++entry;
+    }
+    return *entry == '\0';
+}
+
 // Newest entry of that name, or nullptr.
 VariableEntry* find_entry(std::string_view name) {
     VariableTable& table = variable_table();
     for (int i = table.count - 1; i >= 0; --i) {
-        if (equals_nocase(table.entries[i].name, name)) return &table.entries[i];
+        if (same_name(table.entries[i].name, name)) return &table.entries[i];
     }
     return nullptr;
 }

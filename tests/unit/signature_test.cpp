@@ -164,6 +164,7 @@ TEST_F(SignedRequest, UpdateFormSignsItsKeysInOrder) {
         std::FILE* file = std::tmpfile();
         OutputChannel output{file};
         write_form_end(output);
+        flush_output();  // the form's end reaches the file
         std::string end(4096, '\0');
         std::rewind(file);
         end.resize(std::fread(end.data(), 1, end.size(), file));

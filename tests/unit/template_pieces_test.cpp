@@ -2,6 +2,7 @@
 // and the IF stack past its last level.
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "support.hpp"
 
@@ -58,6 +59,47 @@ TEST_F(IfStack, LevelsLeftOpenPastTheLastAreReportedEach) {
     run({{'T', 61, true, 0}});
 }
 
+
+// The lines a template file gives, read one character at a time: at most
+// limit - 1 characters a line, a carriage return before a line feed taken
+// as part of the line end, any other carriage return kept.
+std::vector<std::string> lines_by_character(const std::string& bytes, std::size_t limit) {
+    std::vector<std::string> lines;
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        std::string line;
+        while (line.size() < limit - 1 && i < bytes.size()) {
+            char c = bytes[i++];
+            if (c == '\r' && i < bytes.size() && bytes[i] == '\n') c = bytes[i++];
+            line += c;
+            if (c == '\n') break;
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+TEST(ReadNextLine, LinesAcrossBlocksAsReadByCharacter) {
+    // Line ends and carriage returns on both sides of each block boundary,
+    // a line longer than the limit, a lone carriage return at the end.
+    std::string bytes;
+    for (std::size_t boundary = kReadBlockSize; boundary <= 3 * kReadBlockSize; boundary += kReadBlockSize) {
+        bytes += std::string(boundary - 1 - bytes.size() - 3, 'a') + "x\ry\r\nb\r\r";
+        bytes += "c\n\r\n";
+    }
+    bytes += std::string(5000, 'z') + "\r\n\rend\r";
+    for (std::size_t limit : {std::size_t(2047), std::size_t(2048), std::size_t(300)}) {
+        std::FILE* file = fmemopen(bytes.data(), bytes.size(), "r");
+        ASSERT_NE(file, nullptr);
+        TemplateSource source;
+        source.file = file;
+        std::vector<std::string> lines;
+        while (read_next_line(source, limit)) lines.emplace_back(source.text);
+        std::fclose(file);
+        EXPECT_EQ(lines, lines_by_character(bytes, limit)) << limit;
+        EXPECT_EQ(source.location.line, int(lines.size()));
+    }
+}
 
 }  // namespace
 }  // namespace vexil

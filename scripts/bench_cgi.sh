@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# The 20-row page as a CGI process, against the floor: a small C program
+# (compiled here into a temporary folder) that connects through the ODBC
+# driver manager to the same driver, runs the same query and writes the
+# same answer, without a template. Each side runs 200 times a turn, 5 turns
+# in alternation; prints the median time per run and vexil's ratio.
+# Usage: scripts/bench_cgi.sh [path to vexil] [runs per turn]
+set -euo pipefail
+vexil=$(realpath "${1:-build/vexil}")
+runs=${2:-200}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+mkdir site
+
+sqlite3 bench.db <<'SQL'
+CREATE TABLE items (id INTEGER PRIMARY KEY, name TEXT, price INTEGER);
+WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20)
+INSERT INTO items SELECT i, 'item ' || i, i * 25 FROM n;
+SQL
+driver=$(find /usr/lib -name 'libsqlite3odbc.so' 2>/dev/null | head -n 1)
+printf '[SQLite3]\nDriver=%s\n' "$driver" > odbcinst.ini
+: > odbc.ini
+connect="DRIVER=SQLite3;Database=$work/bench.db"
+cat > site/page.htm <<PAGE
+<!--DATABASE $connect-->
+<HTML><BODY><TABLE>
+<!--SQL SELECT id, name, price FROM items ORDER BY id-->
+<!--EACHROW--><TR><TD>\$id\$</TD><TD>\$name\$</TD><TD>\$price\$</TD></TR>
+<!--ENDROW-->
+</TABLE></BODY></HTML>
+PAGE
+cat > floor.c <<'FLOOR'
+#include <sql.h>
+#include <sqlext.h>
+#include <stdio.h>
+int main(int argc, char **argv) {
+    SQLHENV env; SQLHDBC dbc; SQLHSTMT st;
+    SQLCHAR id[32], name[256], price[32];
+    SQLLEN n1, n2, n3;
+    if (argc < 2) return 2;
+    SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
+    SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, (void *)SQL_OV_ODBC3, 0);
+    SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
+    if (!SQL_SUCCEEDED(SQLDriverConnect(dbc, NULL, (SQLCHAR *)argv[1], SQL_NTS, NULL, 0, NULL,
+                                        SQL_DRIVER_NOPROMPT))) return 1;
+    SQLAllocHandle(SQL_HANDLE_STMT, dbc, &st);
+    if (!SQL_SUCCEEDED(SQLExecDirect(st, (SQLCHAR *)"SELECT id, name, price FROM items ORDER BY id",
+                                     SQL_NTS))) return 1;
+    SQLBindCol(st, 1, SQL_C_CHAR, id, sizeof id, &n1);
+    SQLBindCol(st, 2, SQL_C_CHAR, name, sizeof name, &n2);
+    SQLBindCol(st, 3, SQL_C_CHAR, price, sizeof price, &n3);
+    fputs("Content-Type: text/html; charset=utf-8\n\n<HTML><BODY><TABLE>\n", stdout);
+    while (SQL_SUCCEEDED(SQLFetch(st)))
+        printf("<TR><TD>%s</TD><TD>%s</TD><TD>%s</TD></TR>\n", id, name, price);
+    fputs("</TABLE></BODY></HTML>\n", stdout);
+    SQLFreeHandle(SQL_HANDLE_STMT, st);
+    SQLDisconnect(dbc);
+    SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+    SQLFreeHandle(SQL_HANDLE_ENV, env);
+    return 0;
+}
+FLOOR
+cc -O2 -o floor floor.c -lodbc
+
+# A CGI request for the page, in the environment a web server gives.
+export ODBCSYSINI=$work ODBCINI=$work/odbc.ini REQUEST_METHOD=GET PATH_INFO=/page.htm \
+  VEXIL_TEMPLATE_ROOT=$work/site SCRIPT_NAME=/cgi-bin/vexil
+"$vexil" > vexil.out
+./floor "$connect" > floor.out
+cmp -s vexil.out floor.out || { echo "vexil and the floor program answered differently" >&2; exit 1; }
+
+turn() {  # microseconds per run
+  local start i
+  start=$(date +%s%N)
+  for ((i = 0; i < runs; i++)); do "$@" > /dev/null; done
+  echo $((($(date +%s%N) - start) / 1000 / runs))
+}
+median() { sort -n | awk '{ v[NR] = $1 } END { printf "%.2f", v[int((NR + 1) / 2)] / 1e3 }'; }
+: > vexil.times
+: > floor.times
+for _ in 1 2 3 4 5; do
+  turn "$vexil" >> vexil.times
+  turn ./floor "$connect" >> floor.times
+done
+t_vexil=$(median < vexil.times)
+t_floor=$(median < floor.times)
+printf 'vexil CGI page : %s ms a run (median of 5 turns of %d)\n' "$t_vexil" "$runs"
+printf 'ODBC floor (C) : %s ms a run (median of 5 turns of %d)\n' "$t_floor" "$runs"
+awk -v v="$t_vexil" -v f="$t_floor" 'BEGIN { printf "vexil time = %.2fx the floor\n", v / f }'
