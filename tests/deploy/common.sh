@@ -9,18 +9,8 @@
 set -uo pipefail
 PATH=$PATH:/usr/sbin:/sbin
 
-fail() { echo "FAIL: $*"; exit 1; }
-
-# need TOOL...: skips (77) unless every TOOL is installed.
-need() {
-  local tool
-  for tool in "$@"; do
-    command -v "$tool" >/dev/null && continue
-    [[ ${VEXIL_REQUIRE_ALL:-} == 1 ]] && fail "$tool is not installed (VEXIL_REQUIRE_ALL=1)"
-    echo "SKIP: $tool is not installed"
-    exit 77
-  done
-}
+# shellcheck source=../tools.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../tools.sh"
 
 # new_work NAME: $work, a new folder (its logs in $work/logs), removed on
 # exit when the test passed.

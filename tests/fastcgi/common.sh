@@ -7,18 +7,8 @@
 # Exit status of a script: 0 pass, 1 fail, 77 a tool missing (1 instead when
 # VEXIL_REQUIRE_ALL=1).
 set -uo pipefail
-fail() { echo "FAIL: $*"; exit 1; }
-
-# need TOOL...: skips (77) unless every TOOL is installed.
-need() {
-  local tool
-  for tool in "$@"; do
-    command -v "$tool" >/dev/null && continue
-    [[ ${VEXIL_REQUIRE_ALL:-} == 1 ]] && fail "$tool is not installed (VEXIL_REQUIRE_ALL=1)"
-    echo "SKIP: $tool is not installed"
-    exit 77
-  done
-}
+# shellcheck source=../tools.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../tools.sh"
 
 # make_work NAME VEXIL [PG_SERVER]: $vexil and $pg_server from the
 # arguments, $work a new folder, entered. On exit the worker, the PostgreSQL
