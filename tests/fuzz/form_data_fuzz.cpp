@@ -10,7 +10,7 @@
 //   mode & 4: the text is also the HTTP_COOKIE header.
 //   mode & 8: a locked run (the request sets no template, lists or output).
 //   mode & 16: a body limit of 64 bytes (VEXIL_MAX_BODY).
-#include <unistd.h>
+#include <memory>
 
 #include <cstring>
 
@@ -20,23 +20,8 @@
 
 using namespace vexil;
 
-namespace {
-std::string body_path;
-
-// Makes `body` the bytes on standard input.
-void set_standard_input(std::string_view body) {
-    std::FILE* file = std::fopen(body_path.c_str(), "wb");
-    if (file == nullptr) std::abort();
-    std::fwrite(body.data(), 1, body.size(), file);
-    std::fclose(file);
-    if (std::freopen(body_path.c_str(), "rb", stdin) == nullptr) std::abort();
-}
-}  // namespace
-
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::quiet_standard_streams();
-    body_path = "/tmp/vexil_fuzz_body." + std::to_string(getpid());
-    std::atexit([] { std::remove(body_path.c_str()); });
     return 0;
 }
 
@@ -45,40 +30,45 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const unsigned mode = data[0];
     std::string_view text = fuzz::as_view(data + 1, size - 1);
 
-    fuzz::clear_request_environment();
-    fuzz::FreshRun fresh;
-    if (mode & 16) setenv("VEXIL_MAX_BODY", "64", 1);
+    fuzz::RequestParams request;
+    if (mode & 16) request.set("VEXIL_MAX_BODY", "64");
     if (mode & 8) {
-        setenv("VEXIL_TEMPLATE_ROOT", "/nonexistent", 1);
+        request.set("VEXIL_TEMPLATE_ROOT", "/nonexistent");
     } else {
-        setenv("VEXIL_OPEN", "1", 1);
+        request.set("VEXIL_OPEN", "1");
     }
-    load_web_policy(run_policy());
-
+    std::string_view body;
     switch (mode & 3) {
     case 0:
-        setenv("REQUEST_METHOD", "GET", 1);
-        setenv("QUERY_STRING", fuzz::c_text(text).c_str(), 1);
+        request.set("REQUEST_METHOD", "GET");
+        request.set("QUERY_STRING", fuzz::c_text(text));
         break;
     case 1:
     case 2: {
-        setenv("REQUEST_METHOD", "POST", 1);
+        request.set("REQUEST_METHOD", "POST");
         std::size_t length = text.size() + ((mode & 3) == 2 ? 5 : 0);
-        setenv("CONTENT_LENGTH", std::to_string(length).c_str(), 1);
-        set_standard_input(text);
+        request.set("CONTENT_LENGTH", std::to_string(length));
+        body = text;
         break;
     }
     default: {
-        auto [length, body] = fuzz::split_first(text);
-        setenv("REQUEST_METHOD", "POST", 1);
-        setenv("CONTENT_LENGTH", fuzz::c_text(length).c_str(), 1);
-        set_standard_input(body);
+        auto [length, rest] = fuzz::split_first(text);
+        request.set("REQUEST_METHOD", "POST");
+        request.set("CONTENT_LENGTH", fuzz::c_text(length));
+        body = rest;
         break;
     }
     }
-    if ((mode & 3) != 0) setenv("CONTENT_TYPE", "application/x-www-form-urlencoded", 1);
-    if (mode & 4) setenv("HTTP_COOKIE", fuzz::c_text(text).c_str(), 1);
+    if ((mode & 3) != 0) request.set("CONTENT_TYPE", "application/x-www-form-urlencoded");
+    if (mode & 4) request.set("HTTP_COOKIE", fuzz::c_text(text));
+    // The body as the run's input stream.
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> input(std::tmpfile(), &std::fclose);
+    if (input == nullptr) std::abort();
+    std::fwrite(body.data(), 1, body.size(), input.get());
+    std::rewind(input.get());
 
+    fuzz::FreshRun fresh(RunIo{request.list(), input.get()});
+    load_web_policy(run_policy());
     // The whole start-up: form data, the request's settings and lists,
     // cookies. A failure is an answer like any other.
     (void)load_cgi_variables();

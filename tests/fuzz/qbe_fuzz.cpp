@@ -21,10 +21,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string query_text = fuzz::c_text(query);
     std::string command_text = fuzz::c_text(command);
 
-    fuzz::clear_request_environment();
-    fuzz::FreshRun fresh;
-    setenv("REQUEST_METHOD", "GET", 1);
-    setenv("QUERY_STRING", query_text.c_str(), 1);
+    fuzz::RequestParams request;
+    request.set("REQUEST_METHOD", "GET");
+    request.set("QUERY_STRING", query_text);
+    fuzz::FreshRun fresh(RunIo{request.list()});
     (void)read_form_data();
 
     fuzz::Writable options(command_text);
