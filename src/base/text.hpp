@@ -125,6 +125,13 @@ bool starts_with_nocase(std::string_view text, std::string_view keyword, std::si
 bool starts_with_nocase(const char* text, std::string_view keyword, std::size_t n);
 // Whether text begins with the whole keyword (letters compared regardless
 // of case); the keyword's length is its own, never written out by hand.
+// The text without the blanks and tabs at either end.
+inline std::string_view trim_blanks(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    return text;
+}
+
 inline bool starts_with_keyword(std::string_view text, std::string_view keyword) {
     return starts_with_nocase(text, keyword, keyword.size());
 }

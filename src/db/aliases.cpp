@@ -57,7 +57,8 @@ std::size_t find_top_level(std::string_view text, std::size_t from, std::size_t 
     return end;
 }
 
-std::string_view trim_blanks(std::string_view t) {
+// Spaces only: a tab inside an alias stays part of it.
+std::string_view trim_spaces(std::string_view t) {
     while (!t.empty() && t.front() == ' ') t.remove_prefix(1);
     while (!t.empty() && t.back() == ' ') t.remove_suffix(1);
     return t;
@@ -83,8 +84,8 @@ SelectAliases split_aliases(std::string_view text) {
         std::string alias;
         if (stop < list_end && text[stop] != ',') {
             item_end = find_top_level(text, stop, list_end, {}, true);
-            std::string_view written = trim_blanks(text.substr(stop + 4, item_end - stop - 4));
-            alias = trim_blanks(written.substr(0, kMaxColumnName));
+            std::string_view written = trim_spaces(text.substr(stop + 4, item_end - stop - 4));
+            alias = trim_spaces(written.substr(0, kMaxColumnName));
         }
         result.statement += text.substr(item, stop - item);
         result.aliases.push_back(std::move(alias));

@@ -6,14 +6,6 @@
 
 namespace vexil {
 
-namespace {
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-    return text;
-}
-}  // namespace
-
 bool connect_text_value(std::string_view text, std::string_view key, std::string_view& value) {
     std::size_t at = 0;
     while (at < text.size()) {
@@ -27,8 +19,8 @@ bool connect_text_value(std::string_view text, std::string_view key, std::string
         if (end < text.size() && text[end] == '{') end = text.find('}', end);
         end = end == std::string_view::npos ? text.size() : text.find(';', end);
         if (end == std::string_view::npos) end = text.size();
-        if (equals_nocase(trimmed(text.substr(at, equals - at)), key)) {
-            value = trimmed(text.substr(equals + 1, end - equals - 1));
+        if (equals_nocase(trim_blanks(text.substr(at, equals - at)), key)) {
+            value = trim_blanks(text.substr(equals + 1, end - equals - 1));
             return true;
         }
         at = end + 1;

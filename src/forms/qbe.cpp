@@ -26,11 +26,6 @@ namespace vexil {
 
 namespace {
 
-std::string_view trim(std::string_view t) {
-    while (!t.empty() && (t.front() == ' ' || t.front() == '\t')) t.remove_prefix(1);
-    while (!t.empty() && (t.back() == ' ' || t.back() == '\t')) t.remove_suffix(1);
-    return t;
-}
 
 // An optional "+" or "-", then at least one digit, with at most one point.
 bool is_signed_decimal(std::string_view t) {
@@ -63,7 +58,7 @@ bool is_quoted_text(std::string_view t) {
 
 // Splits a list at commas outside quoted texts.
 bool is_literal_list(std::string_view t) {
-    t = trim(t);
+    t = trim_blanks(t);
     if (t.size() < 2 || t.front() != '(' || t.back() != ')') return false;
     std::string_view inner = t.substr(1, t.size() - 2);
     std::size_t start = 0;
@@ -138,7 +133,7 @@ std::string_view after_keyword(std::string_view v, std::size_t length) {
 // Whether the value (as written after the operator) has the form its
 // operator requires when it is written without the column's quotes.
 bool has_valid_form(const SearchOperator& op, std::string_view value, bool quoted) {
-    std::string_view v = trim(value);
+    std::string_view v = trim_blanks(value);
     switch (op.form) {
         case SearchOperator::Plain:
             return quoted || is_sql_literal(v);
@@ -152,7 +147,7 @@ bool has_valid_form(const SearchOperator& op, std::string_view value, bool quote
         }
         case SearchOperator::Between: {
             std::size_t keyword = starts_with_nocase(v, "NOT BETWEEN ", 12) ? 12 : 8;
-            return is_literal_range(trim(after_keyword(v, keyword)));
+            return is_literal_range(trim_blanks(after_keyword(v, keyword)));
         }
     }
     return false;
@@ -172,7 +167,7 @@ void append_value(std::string& sql, std::string_view value, bool quoted, bool ba
 }  // namespace
 
 bool is_sql_literal(std::string_view text) {
-    std::string_view t = trim(text);
+    std::string_view t = trim_blanks(text);
     return is_signed_decimal(t) || is_quoted_text(t);
 }
 
