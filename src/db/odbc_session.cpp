@@ -198,18 +198,39 @@ bool keeps_backslashes(SQLHDBC dbc) {
     return equals_nocase(reinterpret_cast<const char*>(value), "on");
 }
 
+// The name the driver gives its database system ("" when it gives none).
+std::string dbms_name(SQLHDBC dbc) {
+    SQLCHAR name[64] = {0};
+    SQLSMALLINT length = 0;
+    if (!succeeded(SQLGetInfo(dbc, SQL_DBMS_NAME, name, sizeof name, &length))) return {};
+    return reinterpret_cast<const char*>(name);
+}
+
 // Whether a connected database reads "\" in quoted literals as an escape:
 // not SQLite, not PostgreSQL while its plain literals keep backslashes (its
 // E'...' literals are recognised where values are placed), and everything
-// else (MariaDB and MySQL by default) to be safe.
-bool reads_backslash_escapes(SQLHDBC dbc) {
-    SQLCHAR name[64] = {0};
-    SQLSMALLINT length = 0;
-    if (!succeeded(SQLGetInfo(dbc, SQL_DBMS_NAME, name, sizeof name, &length))) return true;
-    std::string_view dbms(reinterpret_cast<const char*>(name));
+// else (MariaDB and MySQL by default, or a driver that names no system) to
+// be safe.
+bool reads_backslash_escapes(SQLHDBC dbc, std::string_view dbms) {
     if (starts_with_keyword(dbms, "SQLite")) return false;
     if (starts_with_keyword(dbms, "PostgreSQL")) return !keeps_backslashes(dbc);
     return true;
+}
+
+// SQLite keeps up to 2 MB of the pages it has read in a cache of each
+// connection, so a run's memory grew with the size of the tables it read
+// until that much. The operating system caches the file as well, and a row
+// loop reads a page once: SQLite is asked to keep its memory in this
+// process near 256 KB (a soft limit: it recycles cached pages first and
+// never fails a statement for it), and a run's memory stays about the same
+// for a thousand rows or a million. Unlike the cache size, this setting
+// reads nothing from the database, so it never waits for a lock. A
+// template may set another limit with PRAGMA soft_heap_limit.
+void bound_sqlite_memory(SQLHDBC dbc) {
+    StatementHandle stmt;
+    if (!succeeded(SQLAllocStmt(dbc, stmt.out()))) return;
+    char pragma[] = "PRAGMA soft_heap_limit = 262144";
+    SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(pragma), SQL_NTS);
 }
 
 // The character the driver names for quoting names: the double quote for
@@ -254,7 +275,9 @@ Status connect_slot(int slot, std::string_view connect_text, ResultText& result_
     cache.folders[std::size_t(slot)] = working_folder();
     db_session().unproven[slot] = false;
     SQLHDBC dbc = cache.connections[slot].get();
-    cache.dialects[std::size_t(slot)] = SqlDialect{reads_backslash_escapes(dbc), identifier_quote(dbc)};
+    std::string dbms = dbms_name(dbc);
+    if (starts_with_keyword(dbms, "SQLite")) bound_sqlite_memory(dbc);
+    cache.dialects[std::size_t(slot)] = SqlDialect{reads_backslash_escapes(dbc, dbms), identifier_quote(dbc)};
     return Status::ok();
 }
 
