@@ -6,7 +6,12 @@
 
 namespace vexil {
 
-bool connect_text_value(std::string_view text, std::string_view key, std::string_view& value) {
+namespace {
+// Calls visit(key, value) for each KEY=VALUE item of a connect text in turn
+// (blanks around both trimmed, a value in braces kept whole) until it
+// returns true; true when it did.
+template <typename Visit>
+bool find_item(std::string_view text, Visit visit) {
     std::size_t at = 0;
     while (at < text.size()) {
         std::size_t equals = text.find_first_of("=;", at);
@@ -19,13 +24,28 @@ bool connect_text_value(std::string_view text, std::string_view key, std::string
         if (end < text.size() && text[end] == '{') end = text.find('}', end);
         end = end == std::string_view::npos ? text.size() : text.find(';', end);
         if (end == std::string_view::npos) end = text.size();
-        if (equals_nocase(trim_blanks(text.substr(at, equals - at)), key)) {
-            value = trim_blanks(text.substr(equals + 1, end - equals - 1));
+        if (visit(trim_blanks(text.substr(at, equals - at)), trim_blanks(text.substr(equals + 1, end - equals - 1)))) {
             return true;
         }
         at = end + 1;
     }
     return false;
+}
+}  // namespace
+
+bool connect_text_value(std::string_view text, std::string_view key, std::string_view& value) {
+    return find_item(text, [&](std::string_view k, std::string_view v) {
+        if (!equals_nocase(k, key)) return false;
+        value = v;
+        return true;
+    });
+}
+
+bool names_empty_driver(std::string_view text) {
+    return find_item(text, [](std::string_view k, std::string_view v) {
+        if (v.size() >= 2 && v.front() == '{' && v.back() == '}') v = trim_blanks(v.substr(1, v.size() - 2));
+        return v.empty() && equals_nocase(k, "DRIVER");
+    });
 }
 
 bool names_sqlite_driver(std::string_view connect_text) {

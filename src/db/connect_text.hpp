@@ -13,6 +13,13 @@ namespace vexil {
 // false when the text has no such key.
 bool connect_text_value(std::string_view text, std::string_view key, std::string_view& value);
 
+// Whether an item of the text is DRIVER with nothing (or only blanks, or
+// empty braces) as its value. The driver manager takes the last DRIVER
+// item, and given an empty name with no drivers installed it stops the
+// whole process on an assertion of its library loader; such a text is
+// refused before it gets there.
+bool names_empty_driver(std::string_view connect_text);
+
 // Whether the text names a SQLite ODBC driver (a DRIVER whose name holds
 // "SQLite" in any case). A DSN's driver cannot be told from the text.
 bool names_sqlite_driver(std::string_view connect_text);

@@ -286,7 +286,7 @@ Status connect_slot(int slot, std::string_view connect_text, ResultText& result_
 Status open_connection(std::string_view connect_text, ResultText& result_text) {
     DbSession& db = db_session();
     DbConnections& cache = *db.connections;
-    if (Status s = check_connect_text_length(connect_text); !s.is_ok()) return s;
+    if (Status s = check_connect_text(connect_text); !s.is_ok()) return s;
     std::string folder = working_folder();
     for (int i = 0; cache.ready && i < kConnectionSlots; ++i) {
         if (!cache.connections[i] || cache.connect_texts[i].view() != connect_text ||
@@ -563,7 +563,8 @@ const ResultColumn* find_entry(std::string_view name) {
 
 }  // namespace
 
-Status check_connect_text_length(std::string_view connect_text) {
+Status check_connect_text(std::string_view connect_text) {
+    if (names_empty_driver(connect_text)) return Status::failure("Connect text names no driver (DRIVER is empty)");
     if (connect_text.size() < kConnectTextSize) return Status::ok();
     return Status::failure("Connect text longer than %zu characters", kConnectTextSize - 1);
 }

@@ -185,9 +185,9 @@ DbSession& db_session();
 // Whether a web run's time limit was reached (statements no longer run).
 bool run_time_is_up();
 
-// Whether a connect text fits the connect-text buffers; a failure names the
-// limit.
-Status check_connect_text_length(std::string_view connect_text);
+// Whether a connect text may be given to the driver manager: it fits the
+// connect-text buffers and names no empty DRIVER; a failure says which.
+Status check_connect_text(std::string_view connect_text);
 
 // Executes `statement` (writable: aliases are removed from its select list)
 // on the current level through the connection for `connect_text`. Empties

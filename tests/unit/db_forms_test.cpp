@@ -118,11 +118,21 @@ TEST_F(DbForms, QbeTakesOnlyLiteralsWithoutQuotes) {
     }
 }
 
-TEST_F(DbForms, ConnectTextLengthLimit) {
-    EXPECT_TRUE(check_connect_text_length(std::string(kConnectTextSize - 1, 'x')).is_ok());
+TEST_F(DbForms, ConnectTextChecks) {
+    EXPECT_TRUE(check_connect_text(std::string(kConnectTextSize - 1, 'x')).is_ok());
     for (std::size_t length : {kConnectTextSize, 3 * kConnectTextSize})
-        EXPECT_EQ(check_connect_text_length(std::string(length, 'x')).message(),
+        EXPECT_EQ(check_connect_text(std::string(length, 'x')).message(),
                   "Connect text longer than 4095 characters") << length;
+    // An empty DRIVER anywhere in the text (the driver manager takes the
+    // last one) is refused; other empty values and DSN texts pass.
+    for (const char* text : {"DRIVER=;Database=a.db", "driver = ;x=1", "Driver={ }", "DRIVER=SQLite3;DRIVER=",
+                             "DRIVER={};DSN=x", "x=1; DRIVER=\t"}) {
+        EXPECT_EQ(check_connect_text(text).message(), "Connect text names no driver (DRIVER is empty)") << text;
+    }
+    for (const char* text : {"DRIVER=SQLite3;Database=", "DSN=;Database=x", "DRIVERS=;x=1", "Description=DRIVER=",
+                             "DRIVER={SQLite3};PWD={}", ""}) {
+        EXPECT_TRUE(check_connect_text(text).is_ok()) << text;
+    }
 }
 
 }  // namespace
