@@ -5,8 +5,6 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <sys/stat.h>
 
 #include "base/output.hpp"
@@ -34,9 +32,15 @@ std::string real_folder(const char* name) {
 
 std::string read_secret(const char* file) {
     if (file[0] == '\0') return {};
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return {};
-    std::string key((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // C stdio rather than a file stream: the stream classes would bring
+    // the C++ locale machinery into the program, and its size into every
+    // CGI process's start.
+    std::FILE* in = std::fopen(file, "rb");
+    if (in == nullptr) return {};
+    std::string key;
+    char block[512];
+    for (std::size_t n; (n = std::fread(block, 1, sizeof block, in)) > 0;) key.append(block, n);
+    std::fclose(in);
     while (!key.empty() && (key.back() == '\n' || key.back() == '\r')) key.pop_back();
     return key.size() >= kMinSecretLength ? key : std::string();
 }

@@ -405,13 +405,12 @@ void drop_shadowed_columns(const std::vector<ColumnDescription>& incoming) {
 // as they are bound). A failure here, the time limit's included, is the
 // statement's own, as when the driver reads the whole result as it runs.
 Status read_first_row(SQLHSTMT stmt, int& ahead) {
-    DbSession& db = db_session();
     SQLRETURN rc;
     {
-        RunningStatement watched(db.connections->watchdog, stmt);
+        RunningStatement watched(process_watchdog(), stmt);
         rc = SQLFetch(stmt);
     }
-    if (db.connections->watchdog.expired() || (!succeeded(rc) && milliseconds_left() == 0)) {
+    if (process_watchdog().expired() || (!succeeded(rc) && milliseconds_left() == 0)) {
         return Status::failure("The page's time limit was reached; the statement was cancelled.");
     }
     if (rc == SQL_NO_DATA) {
@@ -518,16 +517,16 @@ Status run_on_level(char* statement, int& affected_rows, SQLSMALLINT& column_cou
     db.statement_slots[db.current_level] = db.current_slot;
     // A web run's statements share its time limit: the driver cancels one
     // still running (or waiting for a lock) when the time is up.
-    if (seconds_left() == 0 || db.connections->watchdog.expired()) {
+    if (seconds_left() == 0 || process_watchdog().expired()) {
         return Status::failure("The page's time limit was reached; the statement was not run.");
     }
     SQLRETURN rc;
     {
-        RunningStatement watched(db.connections->watchdog, stmt.get());
+        RunningStatement watched(process_watchdog(), stmt.get());
         rc = SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(statement), SQL_NTS);
     }
     // A wait for a lock that ended with the time left ends as a cancel does.
-    if (db.connections->watchdog.expired() || (!succeeded(rc) && milliseconds_left() == 0)) {
+    if (process_watchdog().expired() || (!succeeded(rc) && milliseconds_left() == 0)) {
         return Status::failure("The page's time limit was reached; the statement was cancelled.");
     }
     if (rc != SQL_SUCCESS) return statement_failure(stmt.get());
@@ -569,7 +568,7 @@ Status check_connect_text(std::string_view connect_text) {
     return Status::failure("Connect text longer than %zu characters", kConnectTextSize - 1);
 }
 
-bool run_time_is_up() { return seconds_left() == 0 || db_session().connections->watchdog.expired(); }
+bool run_time_is_up() { return seconds_left() == 0 || process_watchdog().expired(); }
 
 SqlDialect sql_dialect(const char* connect_text) {
     ResultText ignored;
@@ -643,11 +642,11 @@ DbStatus fetch_row() {
     }
     SQLRETURN rc;
     {
-        RunningStatement watched(db.connections->watchdog, stmt.get());
+        RunningStatement watched(process_watchdog(), stmt.get());
         rc = SQLFetch(stmt.get());
     }
     Status taken = Status::ok();
-    if (succeeded(rc) && !db.connections->watchdog.expired()) {
+    if (succeeded(rc) && !process_watchdog().expired()) {
         taken = take_short_values(stmt.get());
         if (taken.is_ok()) {
             cut_truncated_values();
@@ -655,7 +654,7 @@ DbStatus fetch_row() {
         }
     }
     DbStatus status = kDbNoRows;
-    if (db.connections->watchdog.expired()) {
+    if (process_watchdog().expired()) {
         result_items().result_text.assign("The page's time limit was reached; the rows were cut short.");
         status = kDbFailed;
     } else if (!taken.is_ok()) {
@@ -698,7 +697,7 @@ const char* next_result_column() {
 }
 
 DbSession::~DbSession() {
-    if (connections != nullptr) connections->watchdog.end_run();
+    if (connections != nullptr) process_watchdog().end_run();
 }
 
 void close_database() {

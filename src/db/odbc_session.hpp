@@ -130,8 +130,6 @@ inline constexpr int kReadAheadEnd = 2;
 // Members are declared so that destruction drops the connections before
 // the environment.
 struct DbConnections {
-    // Declared first, so its thread stops after everything else is gone.
-    StatementWatchdog watchdog;  // cancels a statement when a run's time is up
     EnvironmentHandle environment;
     bool ready = false;  // the environment and the slots below are valid
     std::array<ConnectionHandle, kConnectionSlots> connections;

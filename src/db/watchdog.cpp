@@ -11,6 +11,11 @@
 
 namespace vexil {
 
+StatementWatchdog& process_watchdog() {
+    static StatementWatchdog* const watchdog = new StatementWatchdog;
+    return *watchdog;
+}
+
 StatementWatchdog::~StatementWatchdog() {
     {
         std::lock_guard<std::mutex> lock(mutex_);

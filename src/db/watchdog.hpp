@@ -6,7 +6,9 @@
 //
 // One watchdog thread serves every run of a process: it is started by the
 // first statement that runs under a time limit and kept, so a persistent
-// worker does not start and join a thread for every request.
+// worker does not start and join a thread for every request. It lives as
+// long as the process and is never stopped or joined: a CGI process would
+// otherwise wake it at its end only to wait for it to exit.
 #pragma once
 
 #include <sql.h>
@@ -54,6 +56,9 @@ private:
     std::chrono::steady_clock::time_point waiting_until_ = std::chrono::steady_clock::time_point::max();
     std::atomic<bool> expired_{false};
 };
+
+// The process's watchdog, made on first use and never destroyed.
+StatementWatchdog& process_watchdog();
 
 // Marks a statement as running on the run's watchdog while it lives.
 class RunningStatement {
