@@ -10,8 +10,13 @@
 // SIGTERM is held back in a worker and read from a signalfd between
 // requests: a request in hand is always finished, and no handler or flag is
 // needed. The master waits for its signals with sigwaitinfo.
+//
+// libfcgi is loaded when the program starts serving FastCGI, not linked:
+// a CGI run, a new process for every request, would otherwise map it at
+// every start without using it.
 #include "driver/fastcgi.hpp"
 
+#include <dlfcn.h>
 #include <fcgiapp.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -38,19 +43,60 @@ namespace vexil {
 
 namespace {
 
+// The functions of libfcgi the server uses.
+#define VEXIL_FCGI_FUNCTIONS(F)                                                                  \
+    F(FCGX_Init) F(FCGX_OpenSocket) F(FCGX_InitRequest) F(FCGX_Accept_r) F(FCGX_Finish_r) F(FCGX_Detach) \
+    F(FCGX_SetExitStatus) F(FCGX_GetParam) F(FCGX_GetStr) F(FCGX_PutStr) F(FCGX_FPrintF)          \
+    F(FCGX_HasSeenEOF) F(FCGX_GetError)
+
+struct Fcgi {
+#define VEXIL_FCGI_MEMBER(name) decltype(&::name) name = nullptr;
+    VEXIL_FCGI_FUNCTIONS(VEXIL_FCGI_MEMBER)
+#undef VEXIL_FCGI_MEMBER
+    bool complete = false;
+};
+
+// libfcgi, loaded once per process by its shared-object name. The entry
+// points (serve_fastcgi, run_fastcgi_master) check that it loaded; the
+// rest of the server only runs after that.
+const Fcgi& fcgi() {
+    static const Fcgi loaded = [] {
+        Fcgi f;
+        void* library = ::dlopen("libfcgi.so.0", RTLD_NOW | RTLD_LOCAL);
+        if (library == nullptr) return f;
+        f.complete = true;
+#define VEXIL_FCGI_LOAD(name)                                                  \
+    f.name = reinterpret_cast<decltype(&::name)>(::dlsym(library, #name)); \
+    f.complete = f.complete && f.name != nullptr;
+        VEXIL_FCGI_FUNCTIONS(VEXIL_FCGI_LOAD)
+#undef VEXIL_FCGI_LOAD
+        return f;
+    }();
+    return loaded;
+}
+
+// Whether libfcgi could be loaded; says why not on standard error.
+bool fcgi_loaded() {
+    if (fcgi().complete) return true;
+    const char* why = ::dlerror();
+    std::fprintf(stderr, "vexil: cannot load libfcgi.so.0 (Debian package libfcgi0ldbl)%s%s\n", why ? ": " : "",
+                 why ? why : "");
+    return false;
+}
+
 ssize_t write_to_request(void* cookie, const char* data, std::size_t size) {
-    int written = FCGX_PutStr(data, int(size), static_cast<FCGX_Stream*>(cookie));
+    int written = fcgi().FCGX_PutStr(data, int(size), static_cast<FCGX_Stream*>(cookie));
     return written < 0 ? -1 : written;
 }
 
 ssize_t read_from_request(void* cookie, char* data, std::size_t size) {
-    int got = FCGX_GetStr(data, int(size), static_cast<FCGX_Stream*>(cookie));
+    int got = fcgi().FCGX_GetStr(data, int(size), static_cast<FCGX_Stream*>(cookie));
     return got < 0 ? -1 : got;
 }
 
 // The answer for a request that cannot be run at all.
 void answer_failure(FCGX_Stream* out, const char* why) {
-    FCGX_FPrintF(out,
+    fcgi().FCGX_FPrintF(out,
                  "Status: 500 Internal Server Error\r\nContent-Type: text/html\r\n\r\n"
                  "<HTML><H3>Program Terminated</H3>\n%s\n</HTML>",
                  why);
@@ -59,7 +105,7 @@ void answer_failure(FCGX_Stream* out, const char* why) {
 // One request in a fresh run. The run starts in the folder that the web
 // server's VEXIL_WORK_FOLDER parameter names, else in the worker's own.
 int serve_request(FCGX_Request& request, int home_fd, DbConnections& connections) {
-    const char* folder = FCGX_GetParam("VEXIL_WORK_FOLDER", request.envp);
+    const char* folder = fcgi().FCGX_GetParam("VEXIL_WORK_FOLDER", request.envp);
     if (folder != nullptr && folder[0] != '\0' && ::chdir(folder) != 0) {
         answer_failure(request.out, "The working folder of this site is missing.");
         return 1;
@@ -95,9 +141,9 @@ int serve_request(FCGX_Request& request, int home_fd, DbConnections& connections
 bool read_to_end(FCGX_Stream* in) {
     char discard[4096];
     for (int i = 0; i < 16; ++i) {
-        if (FCGX_GetStr(discard, int(sizeof discard), in) <= 0) break;
+        if (fcgi().FCGX_GetStr(discard, int(sizeof discard), in) <= 0) break;
     }
-    return FCGX_HasSeenEOF(in) != 0 && FCGX_GetError(in) == 0;
+    return fcgi().FCGX_HasSeenEOF(in) != 0 && fcgi().FCGX_GetError(in) == 0;
 }
 
 sigset_t signals(std::initializer_list<int> numbers) {
@@ -123,8 +169,8 @@ bool wait_for_request(int listen_fd, int stop_fd) {
 
 // Opens ADDRESS as the master's listening socket.
 int open_listener(const char* address) {
-    if (FCGX_Init() != 0) return -1;
-    return FCGX_OpenSocket(address, 128);
+    if (!fcgi_loaded() || fcgi().FCGX_Init() != 0) return -1;
+    return fcgi().FCGX_OpenSocket(address, 128);
 }
 
 // Starts a worker process on listen_fd; the child never returns.
@@ -173,7 +219,7 @@ bool stdin_is_listening_socket() {
 }
 
 int serve_fastcgi(int listen_fd, long max_requests) {
-    if (FCGX_Init() != 0) return 1;
+    if (!fcgi_loaded() || fcgi().FCGX_Init() != 0) return 1;
     sigset_t stop = signals({SIGTERM, SIGINT});
     ::sigprocmask(SIG_BLOCK, &stop, nullptr);
     int stop_fd = ::signalfd(-1, &stop, SFD_CLOEXEC | SFD_NONBLOCK);
@@ -188,19 +234,19 @@ int serve_fastcgi(int listen_fd, long max_requests) {
         return 1;
     }
     FCGX_Request request;
-    FCGX_InitRequest(&request, listen_fd, 0);
+    fcgi().FCGX_InitRequest(&request, listen_fd, 0);
     DbConnections connections;
     for (long served = 0; max_requests == 0 || served < max_requests;) {
         if (!wait_for_request(listen_fd, stop_fd)) break;
-        if (FCGX_Accept_r(&request) < 0) {
+        if (fcgi().FCGX_Accept_r(&request) < 0) {
             // Another worker took the request; anything else (out of file
             // descriptors, say) is waited out instead of spun on.
             if (errno != EAGAIN && errno != EWOULDBLOCK) ::usleep(100000);
             continue;
         }
-        FCGX_SetExitStatus(serve_request(request, home_fd, connections), request.out);
-        if (read_to_end(request.in)) FCGX_Detach(&request);
-        FCGX_Finish_r(&request);
+        fcgi().FCGX_SetExitStatus(serve_request(request, home_fd, connections), request.out);
+        if (read_to_end(request.in)) fcgi().FCGX_Detach(&request);
+        fcgi().FCGX_Finish_r(&request);
         ++served;
     }
     ::close(home_fd);
