@@ -289,7 +289,7 @@ Status open_connection(std::string_view connect_text, ResultText& result_text) {
     if (Status s = check_connect_text(connect_text); !s.is_ok()) return s;
     std::string folder = working_folder();
     for (int i = 0; cache.ready && i < kConnectionSlots; ++i) {
-        if (!cache.connections[i] || cache.connect_texts[i].view() != connect_text ||
+        if (!cache.connections[i] || cache.connect_texts[i] != connect_text ||
             cache.folders[std::size_t(i)] != folder) {
             continue;
         }
@@ -369,6 +369,13 @@ Status describe_result(SQLHSTMT stmt, SQLSMALLINT count, const std::vector<std::
         incoming.push_back(std::move(d));
     }
     return Status::ok();
+}
+
+// Column entry i (below kColumnTableSize), made when it is first needed.
+ResultColumn& column_entry(int i) {
+    std::vector<ResultColumn>& columns = db_session().columns;
+    if (columns.size() <= std::size_t(i)) columns.resize(std::size_t(i) + 1);
+    return columns[std::size_t(i)];
 }
 
 // Forgets the column entries from `first` on.
@@ -473,7 +480,7 @@ Status bind_columns(SQLHSTMT stmt, const std::vector<ColumnDescription>& incomin
             report_error("Too many result columns");
             break;
         }
-        ResultColumn& entry = db.columns[db.column_count];
+        ResultColumn& entry = column_entry(db.column_count);
         long size = incoming[i].precision + 2;
         entry.name = incoming[i].name;
         entry.value = std::make_unique_for_overwrite<char[]>(std::size_t(size));  // set below
@@ -500,7 +507,7 @@ Status bind_columns(SQLHSTMT stmt, const std::vector<ColumnDescription>& incomin
             return failure;
         }
     }
-    db.columns[db.column_count] = ResultColumn{};
+    column_entry(db.column_count) = ResultColumn{};
     return Status::ok();
 }
 

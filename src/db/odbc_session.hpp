@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/status.hpp"
 #include "base/text.hpp"
@@ -133,7 +134,9 @@ struct DbConnections {
     EnvironmentHandle environment;
     bool ready = false;  // the environment and the slots below are valid
     std::array<ConnectionHandle, kConnectionSlots> connections;
-    std::array<TextBuffer<kConnectTextSize>, kConnectionSlots> connect_texts;
+    // Each under kConnectTextSize (checked before connecting); strings, so
+    // a run's state holds no 4 KB buffer for a slot it never uses.
+    std::array<std::string, kConnectionSlots> connect_texts;
     // The working folder each connection was made in: a connect text may
     // name its database file relative to it, and a worker's requests may
     // run in different folders.
@@ -159,7 +162,12 @@ struct DbSession {
     std::array<int, kStatementLevels> statement_slots{};       // connection of each level's statement
     int current_level = 0;
     std::array<int, kStatementLevels> saved_column_counts{};
-    std::array<ResultColumn, kColumnTableSize> columns;  // the column_table
+    // The column table: entries [0, column_count) in use, the one after
+    // them clear. Its room (kColumnTableSize entries) is reserved when the
+    // session is made and never grows, so entries stay where they are;
+    // entries are made only as they are needed (column_entry), so a run
+    // that reads three columns does not construct and touch 256.
+    std::vector<ResultColumn> columns;
     int column_count = 0;
     int first_result_column = 0;  // first column of the latest result with columns
     // A statement whose first row was read when it ran (SQLite in the step
@@ -171,7 +179,7 @@ struct DbSession {
     std::array<int, kStatementLevels> result_end{};
     int column_cursor = 0;        // for next_result_column
 
-    DbSession() = default;
+    DbSession() { columns.reserve(kColumnTableSize); }
     DbSession(const DbSession&) = delete;
     DbSession& operator=(const DbSession&) = delete;
     // Ends the run's watch before any statement handle is released.

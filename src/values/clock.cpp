@@ -1,6 +1,7 @@
 // The date and time variables: binds the ten built-ins (today, time, year,
-// ...) to the run's clock buffers and fills them once at the start of a run
-// from the local time, or from a given time so tests need no real clock.
+// ...) to the run's clock buffers and fills them once a run from the local
+// time when the first of them is used, or from a given time so tests need
+// no real clock.
 #include "values/clock.hpp"
 
 namespace vexil {
@@ -14,14 +15,20 @@ constexpr const char* kDayNames[] = {"Sunday",   "Monday", "Tuesday", "Wednesday
 }  // namespace
 
 void bind_clock_variables(VariableTable& table, ClockState& clock) {
-    bind_builtins(table, {{"today", clock.today.data()},           {"time", clock.time.data()},
-                          {"time24", clock.time24.data()},         {"date_short", clock.date_short.data()},
-                          {"date_ymd", clock.date_ymd.data()},     {"year", clock.year.data()},
-                          {"monthname", clock.monthname.data()},   {"month", clock.month.data()},
-                          {"day", clock.day.data()},               {"weekday", clock.weekday.data()}});
+    bind_builtins(table, {{"today", clock.today.data(), false, true},
+                          {"time", clock.time.data(), false, true},
+                          {"time24", clock.time24.data(), false, true},
+                          {"date_short", clock.date_short.data(), false, true},
+                          {"date_ymd", clock.date_ymd.data(), false, true},
+                          {"year", clock.year.data(), false, true},
+                          {"monthname", clock.monthname.data(), false, true},
+                          {"month", clock.month.data(), false, true},
+                          {"day", clock.day.data(), false, true},
+                          {"weekday", clock.weekday.data(), false, true}});
 }
 
 void set_date_time_variables_at(const std::tm& local) {
+    variable_table().late_fill = nullptr;
     ClockState& clock = clock_state();
     int month = local.tm_mon >= 0 && local.tm_mon < 12 ? local.tm_mon : 0;
     int weekday = local.tm_wday >= 0 && local.tm_wday < 7 ? local.tm_wday : 0;
@@ -43,11 +50,19 @@ void set_date_time_variables_at(const std::tm& local) {
     clock.day.assign_number(local.tm_mday);
 }
 
-void set_date_time_variables() {
+namespace {
+void fill_from_clock() {
     std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
     set_date_time_variables_at(local);
+}
+}  // namespace
+
+void set_date_time_variables() {
+    // The local time is read when a date or time variable is first used:
+    // finding it reads the time zone file, which most pages never need.
+    variable_table().late_fill = fill_from_clock;
 }
 
 }  // namespace vexil

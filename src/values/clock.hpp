@@ -1,5 +1,5 @@
 // The date and time variables: ten built-ins that show the local date and
-// time at the start of the run.
+// time, read once per run when the first of them is used.
 #pragma once
 
 #include <ctime>
@@ -28,9 +28,10 @@ ClockState& clock_state();
 // Binds the ten built-ins to the buffers of `clock`.
 void bind_clock_variables(VariableTable& table, ClockState& clock);
 
-// Writes the date and time built-ins from the local clock, once per run.
+// Has the date and time built-ins written from the local clock when the
+// first of them is looked up (once per run).
 void set_date_time_variables();
-// The same from a given local time (the clock is injected for tests).
+// Writes them now from a given local time (the clock is injected for tests).
 void set_date_time_variables_at(const std::tm& local);
 
 }  // namespace vexil

@@ -9,6 +9,7 @@
 #include "values/variable_table.hpp"
 
 #include <cstring>
+#include <utility>
 
 #include "base/output.hpp"
 #include "base/policy.hpp"
@@ -35,11 +36,15 @@ bool same_name(const char* entry, std::string_view name) {
     return *entry == '\0';
 }
 
-// Newest entry of that name, or nullptr.
+// Newest entry of that name, or nullptr. A built-in filled late gets its
+// value here, before anything reads or replaces it.
 VariableEntry* find_entry(std::string_view name) {
     VariableTable& table = variable_table();
     for (int i = table.count - 1; i >= 0; --i) {
-        if (same_name(table.entries[i].name, name)) return &table.entries[i];
+        VariableEntry& entry = table.entries[i];
+        if (!same_name(entry.name, name)) continue;
+        if (entry.filled_late && table.late_fill != nullptr) std::exchange(table.late_fill, nullptr)();
+        return &entry;
     }
     return nullptr;
 }
@@ -48,7 +53,8 @@ VariableEntry* find_entry(std::string_view name) {
 void bind_builtins(VariableTable& table, std::initializer_list<Builtin> builtins) {
     for (const Builtin& b : builtins) {
         if (table.count >= kMaxVariables) return;
-        table.entries[table.count++] = VariableEntry{const_cast<char*>(b.name), b.buffer, 0, b.outside, true};
+        table.entries[table.count++] =
+            VariableEntry{const_cast<char*>(b.name), b.buffer, 0, b.outside, true, b.filled_late};
     }
 }
 

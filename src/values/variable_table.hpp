@@ -24,6 +24,7 @@ struct VariableEntry {
     bool outside = false;   // the value came from outside the template (request,
                             // cookie, environment, database) or was computed from one
     bool reserved = false;  // a name the program defines: a built-in or start-up variable
+    bool filled_late = false;  // a built-in whose value the table's late_fill writes
 };
 
 // Gives the value of the latest result column of a name, with the same
@@ -35,6 +36,9 @@ struct VariableTable {
     int count = 0;
     bool full_reported = false;            // "Too many variables" was reported in this run
     ColumnSource column_source = nullptr;  // result columns, looked up first
+    // Fills the built-ins marked filled_late; called (once) when the first
+    // of them is looked up, so a run that shows none never pays for it.
+    void (*late_fill)() = nullptr;
 };
 
 VariableTable& variable_table();
@@ -43,7 +47,8 @@ VariableTable& variable_table();
 struct Builtin {
     const char* name;
     char* buffer;
-    bool outside = false;  // shows text that may echo outside values (driver messages)
+    bool outside = false;      // shows text that may echo outside values (driver messages)
+    bool filled_late = false;  // written by the table's late_fill when first looked up
 };
 
 // Appends built-ins to the table, in order. Built-ins are bound when a run

@@ -86,5 +86,29 @@ TEST_F(DateTime, Builtins) {
     EXPECT_EQ(clock_state().weekday.view(), "Saturday");
 }
 
+TEST_F(DateTime, ClockReadWhenFirstUsed) {
+    // Nothing is read until a date or time variable is looked up; then all
+    // ten are written at once from the real clock.
+    set_date_time_variables();
+    EXPECT_EQ(clock_state().year.view(), "");
+    EXPECT_STREQ(get_variable("not_a_clock_name"), "");
+    EXPECT_EQ(clock_state().year.view(), "");
+    char year[8];
+    std::time_t now = std::time(nullptr);
+    std::strftime(year, sizeof year, "%Y", std::localtime(&now));
+    EXPECT_STREQ(get_variable("YEAR"), year);
+    EXPECT_NE(clock_state().weekday.view(), "");
+
+    // A given time is not replaced by a late reading, nor is a value SET
+    // before the first look.
+    set_date_time_variables();
+    set_date_time_variables_at(at(1998, 1, 5, 1, 13, 7));
+    EXPECT_STREQ(get_variable("year"), "1998");
+    set_date_time_variables();
+    set_variable("day", "31");
+    EXPECT_STREQ(get_variable("day"), "31");
+    EXPECT_STREQ(get_variable("year"), year);
+}
+
 }  // namespace
 }  // namespace vexil
