@@ -2,10 +2,12 @@
 # The 20-row page as a CGI process, against the floor: a small C program
 # (compiled here into a temporary folder) that connects through the ODBC
 # driver manager to the same driver, runs the same query and writes the
-# same answer, without a template. Each side runs 200 times a turn, 5 turns
-# in alternation; prints the median time per run and vexil's ratio.
+# same answer, without a template. Each turn runs both sides 200 times in
+# alternation (scripts/alternate.c); prints the median of 5 turns' medians
+# and vexil's ratio.
 # Usage: scripts/bench_cgi.sh [path to vexil] [runs per turn]
 set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
 vexil=$(realpath "${1:-build/vexil}")
 runs=${2:-200}
 work=$(mktemp -d)
@@ -70,19 +72,19 @@ export ODBCSYSINI=$work ODBCINI=$work/odbc.ini REQUEST_METHOD=GET PATH_INFO=/pag
 ./floor "$connect" > floor.out
 cmp -s vexil.out floor.out || { echo "vexil and the floor program answered differently" >&2; exit 1; }
 
-turn() {  # microseconds per run
-  local start i
-  start=$(date +%s%N)
-  for ((i = 0; i < runs; i++)); do "$@" > /dev/null; done
-  echo $((($(date +%s%N) - start) / 1000 / runs))
-}
-median() { sort -n | awk '{ v[NR] = $1 } END { printf "%.2f", v[int((NR + 1) / 2)] / 1e3 }'; }
+cc -O2 -o alternate "$root/scripts/alternate.c"
+
+# Each turn runs both sides $runs times in alternation (a new process per
+# run, timed from fork to exit by a small C program, so that no shell's own
+# fork and exec is counted) and gives the medians in microseconds.
 : > vexil.times
 : > floor.times
 for _ in 1 2 3 4 5; do
-  turn "$vexil" >> vexil.times
-  turn ./floor "$connect" >> floor.times
+  read -r a b < <(./alternate "$runs" "$vexil" -- ./floor "$connect")
+  echo "$a" >> vexil.times
+  echo "$b" >> floor.times
 done
+median() { sort -n | awk '{ v[NR] = $1 } END { printf "%.3f", v[int((NR + 1) / 2)] / 1e3 }'; }
 t_vexil=$(median < vexil.times)
 t_floor=$(median < floor.times)
 printf 'vexil CGI page : %s ms a run (median of 5 turns of %d)\n' "$t_vexil" "$runs"

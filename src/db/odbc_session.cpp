@@ -222,7 +222,7 @@ bool reads_backslash_escapes(SQLHDBC dbc, std::string_view dbms) {
 // connection, so a run's memory grew with the size of the tables it read
 // until that much. The operating system caches the file as well, and a row
 // loop reads a page once: SQLite is asked to keep its memory in this
-// process near 256 KB (a soft limit: it recycles cached pages first and
+// process near 128 KB (a soft limit: it recycles cached pages first and
 // never fails a statement for it), and a run's memory stays about the same
 // for a thousand rows or a million. Unlike the cache size, this setting
 // reads nothing from the database, so it never waits for a lock. A
@@ -233,7 +233,7 @@ bool reads_backslash_escapes(SQLHDBC dbc, std::string_view dbms) {
 // called there; a statement through the driver for it took about 1.5% of a
 // small CGI page's time. Otherwise the PRAGMA does the same.
 void bound_sqlite_memory(SQLHDBC dbc) {
-    constexpr long long kLimit = 262144;
+    constexpr long long kLimit = 131072;
     if (void* library = ::dlopen("libsqlite3.so.0", RTLD_NOW | RTLD_NOLOAD); library != nullptr) {
         using SetLimit = long long (*)(long long);
         auto set_limit = reinterpret_cast<SetLimit>(::dlsym(library, "sqlite3_soft_heap_limit64"));
