@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The 20-row page as a CGI process, against the floor: a small C program
-# (compiled here into a temporary folder) that connects through the ODBC
-# driver manager to the same driver, runs the same query and writes the
-# same answer, without a template. Each turn runs both sides 200 times in
+# (scripts/odbc_floor.c, compiled into a temporary folder) that connects
+# through the ODBC driver manager to the same driver, runs the same query
+# and writes the same answer, without a template. Each turn runs both sides 200 times in
 # alternation (scripts/alternate.c); prints the median of 5 turns' medians
 # and vexil's ratio.
 # Usage: scripts/bench_cgi.sh [path to vexil] [runs per turn]
@@ -32,44 +32,14 @@ cat > site/page.htm <<PAGE
 <!--ENDROW-->
 </TABLE></BODY></HTML>
 PAGE
-cat > floor.c <<'FLOOR'
-#include <sql.h>
-#include <sqlext.h>
-#include <stdio.h>
-int main(int argc, char **argv) {
-    SQLHENV env; SQLHDBC dbc; SQLHSTMT st;
-    SQLCHAR id[32], name[256], price[32];
-    SQLLEN n1, n2, n3;
-    if (argc < 2) return 2;
-    SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
-    SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, (void *)SQL_OV_ODBC3, 0);
-    SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
-    if (!SQL_SUCCEEDED(SQLDriverConnect(dbc, NULL, (SQLCHAR *)argv[1], SQL_NTS, NULL, 0, NULL,
-                                        SQL_DRIVER_NOPROMPT))) return 1;
-    SQLAllocHandle(SQL_HANDLE_STMT, dbc, &st);
-    if (!SQL_SUCCEEDED(SQLExecDirect(st, (SQLCHAR *)"SELECT id, name, price FROM items ORDER BY id",
-                                     SQL_NTS))) return 1;
-    SQLBindCol(st, 1, SQL_C_CHAR, id, sizeof id, &n1);
-    SQLBindCol(st, 2, SQL_C_CHAR, name, sizeof name, &n2);
-    SQLBindCol(st, 3, SQL_C_CHAR, price, sizeof price, &n3);
-    fputs("Content-Type: text/html; charset=utf-8\n\n<HTML><BODY><TABLE>\n", stdout);
-    while (SQL_SUCCEEDED(SQLFetch(st)))
-        printf("<TR><TD>%s</TD><TD>%s</TD><TD>%s</TD></TR>\n", id, name, price);
-    fputs("</TABLE></BODY></HTML>\n", stdout);
-    SQLFreeHandle(SQL_HANDLE_STMT, st);
-    SQLDisconnect(dbc);
-    SQLFreeHandle(SQL_HANDLE_DBC, dbc);
-    SQLFreeHandle(SQL_HANDLE_ENV, env);
-    return 0;
-}
-FLOOR
-cc -O2 -o floor floor.c -lodbc
+cc -O2 -o floor "$root/scripts/odbc_floor.c" -lodbc
+query="SELECT id, name, price FROM items ORDER BY id"
 
 # A CGI request for the page, in the environment a web server gives.
 export ODBCSYSINI=$work ODBCINI=$work/odbc.ini REQUEST_METHOD=GET PATH_INFO=/page.htm \
   VEXIL_TEMPLATE_ROOT=$work/site SCRIPT_NAME=/cgi-bin/vexil
 "$vexil" > vexil.out
-./floor "$connect" > floor.out
+./floor "$connect" "$query" page > floor.out
 cmp -s vexil.out floor.out || { echo "vexil and the floor program answered differently" >&2; exit 1; }
 
 cc -O2 -o alternate "$root/scripts/alternate.c"
@@ -80,7 +50,7 @@ cc -O2 -o alternate "$root/scripts/alternate.c"
 : > vexil.times
 : > floor.times
 for _ in 1 2 3 4 5; do
-  read -r a b < <(./alternate "$runs" "$vexil" -- ./floor "$connect")
+  read -r a b < <(./alternate "$runs" "$vexil" -- ./floor "$connect" "$query" page)
   echo "$a" >> vexil.times
   echo "$b" >> floor.times
 done

@@ -6,6 +6,7 @@
 # writes. Needs GNU time (/usr/bin/time, Debian package "time").
 # Usage: scripts/bench_table.sh [path to vexil] [rows]
 set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
 vexil=$(realpath "${1:-build/vexil}")
 rows=${2:-100000}
 work=$(mktemp -d)
@@ -36,45 +37,15 @@ page() {  # database, TABLE or EACHROW
 make_db bench.db "$rows"
 page bench.db TABLE > table.htm
 
-# The ODBC floor: a C program that fetches the same query through the
-# driver manager and the same driver (in the step mode vexil asks for) and
-# prints the same table, with no template. What it cannot do faster than
-# the sqlite3 shell is the ODBC stack's cost, not vexil's.
-cat > floor.c <<'FLOOR'
-#include <sql.h>
-#include <sqlext.h>
-#include <stdio.h>
-int main(int argc, char **argv) {
-    SQLHENV env; SQLHDBC dbc; SQLHSTMT st;
-    SQLCHAR cell[4][256];
-    SQLLEN length[4];
-    if (argc < 3) return 2;
-    SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
-    SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, (void *)SQL_OV_ODBC3, 0);
-    SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
-    if (!SQL_SUCCEEDED(SQLDriverConnect(dbc, NULL, (SQLCHAR *)argv[1], SQL_NTS, NULL, 0, NULL,
-                                        SQL_DRIVER_NOPROMPT))) return 1;
-    SQLAllocHandle(SQL_HANDLE_STMT, dbc, &st);
-    if (!SQL_SUCCEEDED(SQLExecDirect(st, (SQLCHAR *)argv[2], SQL_NTS))) return 1;
-    for (int i = 0; i < 4; i++) SQLBindCol(st, i + 1, SQL_C_CHAR, cell[i], sizeof cell[i], &length[i]);
-    fputs("<TABLE BORDER><TR><TH>Id</TH><TH>Name</TH><TH>Price</TH><TH>City</TH></TR>\n", stdout);
-    while (SQL_SUCCEEDED(SQLFetch(st))) {
-        fputs("<TR>", stdout);
-        for (int i = 0; i < 4; i++) {
-            fputs("<TD>", stdout);
-            fputs((const char *)cell[i], stdout);
-            fputs("</TD>", stdout);
-        }
-        fputs("</TR>\n", stdout);
-    }
-    fputs("</TABLE>\n", stdout);
-    return 0;
-}
-FLOOR
-cc -O2 -o floor floor.c -lodbc
+# The ODBC floor (scripts/odbc_floor.c): a C program that fetches the same
+# query through the driver manager and the same driver (in the step mode
+# vexil asks for) and prints the same table, with no template. What it
+# cannot do faster than the sqlite3 shell is the ODBC stack's cost, not
+# vexil's.
+cc -O2 -o floor "$root/scripts/odbc_floor.c" -lodbc
 floor_connect="DRIVER=SQLite3;Database=$work/bench.db;StepAPI=1"
 "$vexil" -i table.htm > vexil.out
-./floor "$floor_connect" "$query" > floor.out
+./floor "$floor_connect" "$query" table > floor.out
 cmp -s vexil.out floor.out || { echo "vexil and the floor program wrote different tables" >&2; exit 1; }
 
 microseconds() {  # output file, command...
@@ -91,7 +62,7 @@ median() { sort -n | awk '{ v[NR] = $1 } END { printf "%.3f", v[int((NR + 1) / 2
 : > floor.times
 for _ in 1 2 3 4 5; do
   microseconds vexil.out "$vexil" -i table.htm >> vexil.times
-  microseconds floor.out ./floor "$floor_connect" "$query" >> floor.times
+  microseconds floor.out ./floor "$floor_connect" "$query" table >> floor.times
   microseconds shell.out sqlite3 -html bench.db "$query" >> shell.times
 done
 lines=$(grep -c '^<TR><TD>' vexil.out)
