@@ -29,6 +29,7 @@
 #include "db/connect_text.hpp"
 #include "db/columns.hpp"
 #include "db/results.hpp"
+#include "db/watchdog.hpp"
 #include "values/variable_table.hpp"
 
 namespace vexil {

@@ -20,7 +20,6 @@
 
 #include "base/status.hpp"
 #include "base/text.hpp"
-#include "db/watchdog.hpp"
 
 namespace vexil {
 

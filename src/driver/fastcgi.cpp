@@ -44,10 +44,10 @@ namespace vexil {
 namespace {
 
 // The functions of libfcgi the server uses.
-#define VEXIL_FCGI_FUNCTIONS(F)                                                                  \
-    F(FCGX_Init) F(FCGX_OpenSocket) F(FCGX_InitRequest) F(FCGX_Accept_r) F(FCGX_Finish_r) F(FCGX_Detach) \
-    F(FCGX_SetExitStatus) F(FCGX_GetParam) F(FCGX_GetStr) F(FCGX_PutStr) F(FCGX_FPrintF)          \
-    F(FCGX_HasSeenEOF) F(FCGX_GetError)
+#define VEXIL_FCGI_FUNCTIONS(F)                                                        \
+    F(FCGX_Init) F(FCGX_OpenSocket) F(FCGX_InitRequest) F(FCGX_Accept_r) F(FCGX_Finish_r) \
+    F(FCGX_Detach) F(FCGX_SetExitStatus) F(FCGX_GetParam) F(FCGX_GetStr) F(FCGX_PutStr)   \
+    F(FCGX_FPrintF) F(FCGX_HasSeenEOF) F(FCGX_GetError)
 
 struct Fcgi {
 #define VEXIL_FCGI_MEMBER(name) decltype(&::name) name = nullptr;
@@ -65,7 +65,7 @@ const Fcgi& fcgi() {
         void* library = ::dlopen("libfcgi.so.0", RTLD_NOW | RTLD_LOCAL);
         if (library == nullptr) return f;
         f.complete = true;
-#define VEXIL_FCGI_LOAD(name)                                                  \
+#define VEXIL_FCGI_LOAD(name)                                              \
     f.name = reinterpret_cast<decltype(&::name)>(::dlsym(library, #name)); \
     f.complete = f.complete && f.name != nullptr;
         VEXIL_FCGI_FUNCTIONS(VEXIL_FCGI_LOAD)
@@ -97,9 +97,9 @@ ssize_t read_from_request(void* cookie, char* data, std::size_t size) {
 // The answer for a request that cannot be run at all.
 void answer_failure(FCGX_Stream* out, const char* why) {
     fcgi().FCGX_FPrintF(out,
-                 "Status: 500 Internal Server Error\r\nContent-Type: text/html\r\n\r\n"
-                 "<HTML><H3>Program Terminated</H3>\n%s\n</HTML>",
-                 why);
+                        "Status: 500 Internal Server Error\r\nContent-Type: text/html\r\n\r\n"
+                        "<HTML><H3>Program Terminated</H3>\n%s\n</HTML>",
+                        why);
 }
 
 // One request in a fresh run. The run starts in the folder that the web
