@@ -3,7 +3,8 @@
 # the middle of a request is replaced and the next request is answered; on
 # SIGTERM the master lets the worker finish the request in hand, then ends
 # and removes its socket. Started with a listening socket as standard input
-# (cgi-fcgi -start), vexil serves on it as one worker.
+# (cgi-fcgi -start), vexil serves on it as one worker. Without a loadable
+# libfcgi it says so and ends at once.
 #
 # Usage: worker_restart.sh <vexil binary>
 # shellcheck source=common.sh
@@ -31,6 +32,14 @@ wait_for() {
   fail "$2"
 }
 worker_of() { ps -o pid= --ppid "$1" | tr -d ' '; }
+
+# libfcgi is loaded when the FastCGI mode starts: a library that cannot be
+# loaded is named on standard error and the program ends with status 1.
+mkdir broken && : >broken/libfcgi.so.0
+LD_LIBRARY_PATH=$work/broken timeout 10 "$vexil" --fastcgi "$work/never.sock" 2>broken.err
+code=$?
+[[ $code -eq 1 ]] || fail "with a broken libfcgi the master ended with $code, not 1"
+grep -q 'cannot load libfcgi.so.0' broken.err || fail "with a broken libfcgi: $(cat broken.err)"
 
 start_worker
 first=$(worker_of "$master")
