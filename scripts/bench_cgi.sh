@@ -15,15 +15,8 @@ trap 'rm -rf "$work"' EXIT
 cd "$work"
 mkdir site
 
-sqlite3 bench.db <<'SQL'
-CREATE TABLE items (id INTEGER PRIMARY KEY, name TEXT, price INTEGER);
-WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20)
-INSERT INTO items SELECT i, 'item ' || i, i * 25 FROM n;
-SQL
-driver=$(find /usr/lib -name 'libsqlite3odbc.so' 2>/dev/null | head -n 1)
-printf '[SQLite3]\nDriver=%s\n' "$driver" > odbcinst.ini
-: > odbc.ini
-connect="DRIVER=SQLite3;Database=$work/bench.db"
+# shellcheck source=bench_common.sh
+source "$root/scripts/bench_common.sh"
 cat > site/page.htm <<PAGE
 <!--DATABASE $connect-->
 <HTML><BODY><TABLE>
@@ -36,8 +29,7 @@ cc -O2 -o floor "$root/scripts/odbc_floor.c" -lodbc
 query="SELECT id, name, price FROM items ORDER BY id"
 
 # A CGI request for the page, in the environment a web server gives.
-export ODBCSYSINI=$work ODBCINI=$work/odbc.ini REQUEST_METHOD=GET PATH_INFO=/page.htm \
-  VEXIL_TEMPLATE_ROOT=$work/site SCRIPT_NAME=/cgi-bin/vexil
+export REQUEST_METHOD=GET PATH_INFO=/page.htm VEXIL_TEMPLATE_ROOT=$work/site SCRIPT_NAME=/cgi-bin/vexil
 "$vexil" > vexil.out
 ./floor "$connect" "$query" page > floor.out
 cmp -s vexil.out floor.out || { echo "vexil and the floor program answered differently" >&2; exit 1; }

@@ -9,6 +9,7 @@
 #
 # Usage: scripts/bench_web.sh [path to vexil] [seconds per way]
 set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
 vexil=$(realpath "${1:-build/vexil}")
 seconds=${2:-5}
 PATH=$PATH:/usr/sbin:/sbin
@@ -37,15 +38,8 @@ cd "$work"
 mkdir site cgi-bin logs
 cp "$vexil" cgi-bin/vexil
 
-sqlite3 bench.db <<'SQL'
-CREATE TABLE items (id INTEGER PRIMARY KEY, name TEXT, price INTEGER);
-WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20)
-INSERT INTO items SELECT i, 'item ' || i, i * 25 FROM n;
-SQL
-driver=$(find /usr/lib -name 'libsqlite3odbc.so' 2>/dev/null | head -n 1)
-printf '[SQLite3]\nDriver=%s\n' "$driver" >odbcinst.ini
-export ODBCSYSINI=$work ODBCINI=$work/odbc.ini
-: >odbc.ini
+# shellcheck source=bench_common.sh
+source "$root/scripts/bench_common.sh"
 
 cat >site/page.htm <<EOF
 <!--DATABASE DRIVER=SQLite3;Database=$work/bench.db-->
